@@ -1,0 +1,85 @@
+#include <StravoHost/Sleep.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include <StravoHost/HostControl.h>
+
+#include "Internal.h"
+
+namespace {
+
+struct SleepState {
+    std::mutex mutex;
+    std::function<int(int)> replacement;  // empty: sleep for real
+    bool recording = false;
+    std::vector<int> recorded;
+};
+
+SleepState& sleepState() {
+    static SleepState instance;
+    return instance;
+}
+
+}  // namespace
+
+int sys_sleep(int seconds) {
+    SleepState& s = sleepState();
+    std::function<int(int)> replacement;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.recording) {
+            s.recorded.push_back(seconds);
+            return 0;
+        }
+        replacement = s.replacement;
+    }
+    if (replacement) return replacement(seconds);
+    if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return 0;
+}
+
+namespace StravoHostInternal {
+
+void resetSleep() { StravoHostControl::restoreSleep(); }
+
+}  // namespace StravoHostInternal
+
+namespace StravoHostControl {
+
+void recordSleeps() {
+    SleepState& s = sleepState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.recording = true;
+    s.replacement = nullptr;
+}
+
+std::vector<int> recordedSleeps() {
+    SleepState& s = sleepState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.recorded;
+}
+
+void setSleepFunction(std::function<int(int)> sleeper) {
+    SleepState& s = sleepState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.recording = false;
+    s.replacement = std::move(sleeper);
+}
+
+void restoreSleep() {
+    SleepState& s = sleepState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.recording = false;
+    s.replacement = nullptr;
+    s.recorded.clear();
+}
+
+void resetToDefaults() {
+    StravoHostInternal::resetLog();
+    StravoHostInternal::resetSettings();
+    StravoHostInternal::resetSleep();
+}
+
+}  // namespace StravoHostControl
