@@ -1,0 +1,167 @@
+#include <StravoHost/Error.h>
+#include <StravoHost/HostControl.h>
+#include <StravoHost/Log.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestCatalogue.h"
+
+namespace {
+
+std::string temporaryPath(const std::string& name) {
+    const char* dir = std::getenv("GRIDTEST_TMP");
+    std::string base = dir && *dir ? dir : ".";
+    return base + "/" + name;
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+class HostLog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        StravoHostControl::resetToDefaults();
+        StravoHostControl::setMessageModule(HostTestCatalogueModule());
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        logFile_ = temporaryPath(std::string("hostlog-") + info->name() + ".log");
+        std::remove(logFile_.c_str());
+        StravoHostControl::setLogFile(logFile_);
+        StravoHostControl::enableLogCapture(true);
+    }
+    void TearDown() override {
+        StravoHostControl::resetToDefaults();
+        std::remove(logFile_.c_str());
+    }
+
+    std::string logFile_;
+};
+
+struct CatalogueCase {
+    int id;
+    const char* text;
+    const char* expected;
+};
+
+TEST_F(HostLog, FormatsThroughTheCatalogueOrFallsBack) {
+    const CatalogueCase cases[] = {
+        {4097, "Could not open file", "GRIDAPI-I-0001 Could not open file"},
+        {4098, "retrying", "GRIDAPI-W-0002 retrying"},
+        {4099, "gave up", "GRIDAPI-E-0003 gave up"},
+        {16385, "enter CreateFileA", "GRIDAPI-T-1111 enter CreateFileA"},
+        {kPercentEntryId, "the files", "GRIDAPI-I-0100 100% of the files"},
+        // The text is data, never a format.
+        {4097, "50%s done %d", "GRIDAPI-I-0001 50%s done %d"},
+        {4100, "not in the catalogue", "GRIDAPI-?-4100 not in the catalogue"},
+        {-7, "negative", "GRIDAPI-?--7 negative"},
+    };
+    for (const CatalogueCase& c : cases) {
+        StravoHostControl::clearCapturedLogLines();
+        StravoStorageApi::nonRecursiveLogShow(0, c.id, c.text);
+        EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{c.expected}) << "id " << c.id;
+    }
+}
+
+TEST_F(HostLog, WritesTimeThreadAndTextAsOneLine) {
+    StravoStorageApi::nonRecursiveLogShow(0, 4097, "first");
+    log_show(0, 4099, "%d of %s failed", 3, "7 files");
+
+    const std::vector<std::string> lines = readLines(logFile_);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::regex form(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \d+ (GRIDAPI-.*)$)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match, form)) << lines[0];
+    EXPECT_EQ(match[1].str(), "GRIDAPI-I-0001 first");
+    ASSERT_TRUE(std::regex_match(lines[1], match, form)) << lines[1];
+    EXPECT_EQ(match[1].str(), "GRIDAPI-E-0003 3 of 7 files failed");
+}
+
+TEST_F(HostLog, FallsBackWhenTheCatalogueModuleIsNotLoaded) {
+    StravoHostControl::setMessageModule("NoSuchCatalogueModule.dll");
+    StravoStorageApi::nonRecursiveLogShow(0, 4097, "plain");
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-?-4097 plain"});
+}
+
+TEST_F(HostLog, TraceSwitchDropsOnlyTraceLines) {
+    EXPECT_TRUE(logCheckTraceLevel(16385));
+    StravoHostControl::setTrace(false);
+    EXPECT_FALSE(logCheckTraceLevel(16385));
+    EXPECT_FALSE(logCheckTraceLevel(16384));
+    EXPECT_TRUE(logCheckTraceLevel(16383));
+    EXPECT_TRUE(logCheckTraceLevel(4097));
+
+    StravoStorageApi::nonRecursiveLogShow(0, 16385, "hidden");
+    StravoStorageApi::nonRecursiveLogShow(0, 4098, "shown");
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-W-0002 shown"});
+    EXPECT_EQ(readLines(logFile_).size(), 1u);
+}
+
+TEST_F(HostLog, ConcurrentLinesStayWhole) {
+    const int threads = 4;
+    const int perThread = 250;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i) log_show(0, 4097, "worker %d line %d", t, i);
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+
+    const std::vector<std::string> lines = readLines(logFile_);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(threads * perThread));
+    const std::regex form(R"(^\S+ \S+ \d+ GRIDAPI-I-0001 worker \d line \d+$)");
+    for (const std::string& line : lines) ASSERT_TRUE(std::regex_match(line, form)) << line;
+    EXPECT_EQ(StravoHostControl::capturedLogLines().size(), static_cast<size_t>(threads * perThread));
+}
+
+TEST_F(HostLog, LoggingFromInsideALogCallDoesNotDeadlock) {
+    StravoStorageApi::nonRecursiveLogShow(0, kReentrantEntryId, "outer");
+    std::vector<std::string> expected;
+#if !defined(_WIN32)
+    expected.push_back("GRIDAPI-?-4202 from inside the lookup");
+#endif
+    expected.push_back("GRIDAPI-I-0101 outer");
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), expected);
+}
+
+TEST_F(HostLog, CaptureCanBeSwitchedOffAndCleared) {
+    StravoStorageApi::nonRecursiveLogShow(0, 4097, "kept");
+    StravoHostControl::enableLogCapture(false);
+    StravoStorageApi::nonRecursiveLogShow(0, 4097, "not kept");
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-I-0001 kept"});
+    EXPECT_EQ(readLines(logFile_).size(), 2u);
+    StravoHostControl::clearCapturedLogLines();
+    EXPECT_TRUE(StravoHostControl::capturedLogLines().empty());
+}
+
+TEST(HostFormatMessage, FormatsLikePrintf) {
+    EXPECT_EQ(StravoUtilities::formatMessage("%s=%d (%05.1f)", "answer", 42, 3.14159), "answer=42 (003.1)");
+    const std::string longText(3000, 'x');
+    EXPECT_EQ(StravoUtilities::formatMessage("[%s]", longText.c_str()), "[" + longText + "]");
+}
+
+TEST(HostSystemEvents, AreCapturedWithSourceAndText) {
+    StravoHostControl::resetToDefaults();
+    const FileServicesError error("\\\\srv\\share\\a.dat", 64, "network name %s", "deleted");
+    char data[] = "extra";
+    StravoUtilities::WriteSystemEvent(error, "Stravo File Services", data, sizeof data);
+    const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].source, "Stravo File Services");
+    EXPECT_EQ(events[0].text, error.what());
+    StravoHostControl::clearCapturedSystemEvents();
+    EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+#include <StravoHost/HostControl.h>
+#include <StravoHost/Sleep.h>
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class HostSleep : public ::testing::Test {
+  protected:
+    void TearDown() override { StravoHostControl::restoreSleep(); }
+};
+
+TEST_F(HostSleep, RecorderKeepsTheSecondsAndReturnsAtOnce) {
+    StravoHostControl::recordSleeps();
+    EXPECT_EQ(sys_sleep(3), 0);
+    EXPECT_EQ(sys_sleep(0), 0);
+    EXPECT_EQ(sys_sleep(3600), 0);
+    EXPECT_EQ(StravoHostControl::recordedSleeps(), (std::vector<int>{3, 0, 3600}));
+    StravoHostControl::restoreSleep();
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+}
+
+TEST_F(HostSleep, ReplacementDecidesTheResult) {
+    std::vector<int> asked;
+    StravoHostControl::setSleepFunction([&asked](int seconds) {
+        asked.push_back(seconds);
+        return seconds * 10;
+    });
+    EXPECT_EQ(sys_sleep(2), 20);
+    EXPECT_EQ(sys_sleep(5), 50);
+    EXPECT_EQ(asked, (std::vector<int>{2, 5}));
+    // A replacement is not a recorder.
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+}
+
+TEST_F(HostSleep, RealSleepOfNothingReturnsZero) {
+    StravoHostControl::restoreSleep();
+    EXPECT_EQ(sys_sleep(0), 0);
+    EXPECT_EQ(sys_sleep(-3), 0);
+}
+
+}  // namespace
