@@ -103,7 +103,13 @@ class Database {
   public:
     Database(const std::string& path, int flags) {
         const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
-        if (rc != SQLITE_OK) fail();
+        if (rc != SQLITE_OK) {
+            // A failed open still allocates a connection (holding the message); no destructor
+            // runs for a throwing constructor, so it is closed here.
+            const SettingsError error(db_ ? sqlite3_errmsg(db_) : "out of memory");
+            sqlite3_close(db_);
+            throw error;
+        }
         sqlite3_busy_timeout(db_, 2000);
     }
     ~Database() { sqlite3_close(db_); }
