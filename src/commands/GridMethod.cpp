@@ -1,0 +1,7 @@
+#include <GridApi/GridMethod.h>
+
+namespace GridApi {
+
+GridMethod::~GridMethod() = default;
+
+}  // namespace GridApi

@@ -1,0 +1,150 @@
+#include <GridApi/FaultInjector.h>
+
+#include <cstring>
+#include <mutex>
+#include <random>
+
+#include <GridApi/SystemCalls.h>
+
+namespace GridApi {
+
+namespace {
+
+enum CallIndex {
+#define GRIDAPI_SYSCALL_INDEX(name, failure) index_##name,
+    GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_INDEX)
+#undef GRIDAPI_SYSCALL_INDEX
+        callCount
+};
+
+const char* const callNames[] = {
+#define GRIDAPI_SYSCALL_NAME(name, failure) #name,
+    GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_NAME)
+#undef GRIDAPI_SYSCALL_NAME
+};
+
+// One call's fault and what it has seen since the fault was added.
+struct Slot {
+    std::mutex mutex;
+    bool active = false;
+    Fault fault;
+    std::mt19937 random;
+    std::uint64_t calls = 0;
+    std::uint64_t injected = 0;
+    void* next = nullptr;  // the table entry the fault replaced: calls outside the window go there
+};
+
+Slot slots[callCount];
+
+int indexOf(const std::string& name) {
+    for (int i = 0; i < callCount; ++i) {
+        if (name == callNames[i]) return i;
+    }
+    return -1;
+}
+
+// Counts the call and says whether it fails (and with which error) or goes on to `next`.
+bool shouldFail(int index, DWORD& error, void*& next) {
+    Slot& slot = slots[index];
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    next = slot.next;
+    const std::uint64_t n = ++slot.calls;
+    const Fault& fault = slot.fault;
+    const bool inWindow = n >= fault.fromCall && (fault.count == 0 || n - fault.fromCall < fault.count);
+    if (!inWindow) return false;
+    if (fault.probability < 1.0 && std::uniform_real_distribution<double>(0.0, 1.0)(slot.random) >= fault.probability) {
+        return false;
+    }
+    ++slot.injected;
+    error = fault.error;
+    return true;
+}
+
+template <class F>
+struct Interposer;
+
+template <class R, class... A>
+struct Interposer<R(WINAPI*)(A...)> {
+    template <int Index, R (*failure)()>
+    static R WINAPI call(A... args) {
+        DWORD error = 0;
+        void* next = nullptr;
+        if (shouldFail(Index, error, next)) {
+            ::SetLastError(error);
+            return failure();
+        }
+        R(WINAPI * function)(A...);
+        std::memcpy(&function, &next, sizeof function);
+        return function(args...);
+    }
+};
+
+template <class F>
+struct ResultOf;
+template <class R, class... A>
+struct ResultOf<R(WINAPI*)(A...)> {
+    typedef R type;
+};
+
+#define GRIDAPI_SYSCALL_INTERPOSER(name, failureValue)                                                  \
+    typedef decltype(&::name) Type_##name;                                                            \
+    ResultOf<Type_##name>::type failure_##name() { return (ResultOf<Type_##name>::type)(failureValue); } \
+    void* interposer_##name() {                                                                       \
+        auto function = &Interposer<Type_##name>::call<index_##name, &failure_##name>;                 \
+        void* pointer;                                                                                \
+        std::memcpy(&pointer, &function, sizeof pointer);                                             \
+        return pointer;                                                                               \
+    }
+GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_INTERPOSER)
+#undef GRIDAPI_SYSCALL_INTERPOSER
+
+void* (*const interposers[])() = {
+#define GRIDAPI_SYSCALL_INTERPOSER_REF(name, failure) &interposer_##name,
+    GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_INTERPOSER_REF)
+#undef GRIDAPI_SYSCALL_INTERPOSER_REF
+};
+
+}  // namespace
+
+bool FaultInjector::add(const Fault& fault) {
+    const int index = indexOf(fault.call);
+    if (index < 0) return false;
+    Slot& slot = slots[index];
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    if (!slot.active) {
+        slot.next = getSystemCall(callNames[index]);
+        setSystemCall(callNames[index], interposers[index]());
+        slot.active = true;
+    }
+    slot.fault = fault;
+    slot.random.seed(fault.seed);
+    slot.calls = 0;
+    slot.injected = 0;
+    return true;
+}
+
+void FaultInjector::clear() {
+    for (int index = 0; index < callCount; ++index) {
+        Slot& slot = slots[index];
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        if (!slot.active) continue;
+        setSystemCall(callNames[index], slot.next);
+        slot.active = false;
+    }
+}
+
+std::uint64_t FaultInjector::calls(const std::string& call) {
+    const int index = indexOf(call);
+    if (index < 0) return 0;
+    std::lock_guard<std::mutex> lock(slots[index].mutex);
+    return slots[index].calls;
+}
+
+std::uint64_t FaultInjector::injected(const std::string& call) {
+    const int index = indexOf(call);
+    if (index < 0) return 0;
+    std::lock_guard<std::mutex> lock(slots[index].mutex);
+    return slots[index].injected;
+}
+
+}  // namespace GridApi

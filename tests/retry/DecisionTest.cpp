@@ -1,0 +1,159 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <GridApi/UncFileOperationRetryHandler.h>
+
+#include "HostFixture.h"
+
+namespace {
+
+using StravoStorageApi::RetryHandlerContext;
+using StravoStorageApi::RetryStep;
+
+class DecisionTest : public gridtest::HostTest {
+protected:
+    RetryHandlerContext context(std::vector<std::string> arguments) {
+        RetryHandlerContext c;
+        c.arguments = std::move(arguments);
+        return c;
+    }
+};
+
+const char* const info = "GRIDAPI-I-0001 ";
+const char* const warn = "GRIDAPI-W-0002 ";
+const char* const trace = "GRIDAPI-T-1111 ";
+
+std::string line(const char* kind, const std::string& text) { return kind + text; }
+
+TEST_F(DecisionTest, SharingViolationCadenceUnderDefaults) {
+    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
+    RetryHandlerContext run = context({"\\\\srv\\share\\f.txt"});
+    StravoHostControl::clearCapturedLogLines();
+
+    std::vector<bool> answers;
+    for (int failure = 1; failure <= 17; ++failure) answers.push_back(handler.shouldRetry(32, run));
+
+    EXPECT_EQ(std::vector<bool>(16, true), std::vector<bool>(answers.begin(), answers.begin() + 16));
+    EXPECT_FALSE(answers[16]);
+    EXPECT_EQ(0u, run.attempts) << "giving up resets the count";
+
+    std::vector<std::string> expected = {
+        line(info, "Could not perform a file 'DeleteFile' operation:"),
+        line(info, "\tArg 1:  \\\\srv\\share\\f.txt"),
+        line(info, "Error: 'Sharing Violation'. Retrying 16 times, waiting 5 seconds between retries."),
+    };
+    for (int failure = 2; failure <= 17; ++failure) {
+        expected.push_back(
+            line(trace, "The file operation 'DeleteFile' is still pending (file is still inaccessible)..."));
+    }
+    expected.push_back(line(warn, "Could not 'DeleteFile' file (All 'Sharing Violation' retries exhausted.)"));
+    expected.push_back(line(warn, "\tArg 1:  \\\\srv\\share\\f.txt"));
+    EXPECT_EQ(expected, lines());
+
+    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
+    ASSERT_EQ(16u, sleeps.size());
+    for (int seconds : sleeps) {
+        EXPECT_GE(seconds, 5);
+        EXPECT_LE(seconds, 7);
+    }
+
+    // After giving up, the next failure starts a fresh block.
+    StravoHostControl::clearCapturedLogLines();
+    EXPECT_TRUE(handler.shouldRetry(32, run));
+    EXPECT_EQ(line(info, "Could not perform a file 'DeleteFile' operation:"), lines().at(0));
+}
+
+TEST_F(DecisionTest, FailuresAreCountedAcrossErrorCodes) {
+    GridApi::UncFileOperationRetryHandler handler("CopyFile");
+    RetryHandlerContext run = context({"src", "dst"});
+    // Three sharing violations, then access denials judged as failures 4, 5 and 6 against a count of 5.
+    const std::uint32_t errors[] = {32, 32, 32, 5, 5, 5};
+    const bool expected[] = {true, true, true, true, true, false};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(expected[i], handler.shouldRetry(errors[i], run)) << "failure " << i + 1;
+    }
+    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
+    ASSERT_EQ(5u, sleeps.size());
+    EXPECT_GE(sleeps[3], 10);  // the access-denied wait
+    EXPECT_LE(sleeps[4], 12);
+    const std::vector<std::string> all = lines();
+    ASSERT_GE(all.size(), 3u);
+    EXPECT_EQ(line(info, "\tArg 1:  src"), all[1]);
+    EXPECT_EQ(line(info, "\tArg 2:  dst"), all[2]);
+    EXPECT_EQ(line(warn, "Could not 'CopyFile' file (All 'Access Denied' retries exhausted.)"), all[all.size() - 3]);
+    EXPECT_EQ(line(warn, "\tArg 2:  dst"), all.back());
+}
+
+TEST_F(DecisionTest, ARuleWithCountZeroLogsOnceAndGivesUp) {
+    StravoHostControl::setDatabaseSetting("NumRetriesOnAccessDenied", 0);
+    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
+    RetryHandlerContext run = context({"f"});
+    StravoHostControl::clearCapturedLogLines();
+    EXPECT_FALSE(handler.shouldRetry(5, run));
+    const std::vector<std::string> expected = {
+        line(info, "Could not perform a file 'DeleteFile' operation:"),
+        line(info, "\tArg 1:  f"),
+        line(info, "Error: 'Access Denied'. No retry will be performed."),
+        line(warn, "Could not 'DeleteFile' file (All 'Access Denied' retries exhausted.)"),
+        line(warn, "\tArg 1:  f"),
+    };
+    EXPECT_EQ(expected, lines());
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+    EXPECT_EQ(0u, run.attempts);
+}
+
+TEST_F(DecisionTest, ACodeWithoutARuleStopsSilently) {
+    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
+    GridApi::PathFileExistsRetryHandler exists;
+    RetryHandlerContext run = context({"f"});
+    run.attempts = 2;
+    bool waiterCalled = false;
+    run.retryWaiter = [&waiterCalled](const RetryStep&) { return waiterCalled = true; };
+    StravoHostControl::clearCapturedLogLines();
+    EXPECT_FALSE(handler.shouldRetry(87, run));
+    EXPECT_FALSE(exists.shouldRetry(2, run));
+    EXPECT_FALSE(waiterCalled);
+    EXPECT_EQ(2u, run.attempts);
+    EXPECT_TRUE(lines().empty());
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+}
+
+TEST_F(DecisionTest, TheWaitingFunctionDecides) {
+    GridApi::UncFileOperationRetryHandler handler("WriteFile");
+    struct Case {
+        const char* name;
+        bool runStep;
+        bool answer;  // what the waiter answers when it does not pass the step's answer on
+        bool expected;
+        std::uint32_t attempts;
+        std::size_t sleeps;
+        std::size_t lines;
+    };
+    const Case cases[] = {
+        {"runs the step and passes its answer on", true, false, true, 1, 1, 4},
+        {"answers true without running the step", false, true, true, 0, 0, 0},
+        {"answers false without running the step", false, false, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StravoHostControl::clearCapturedLogLines();
+        const std::size_t sleepsBefore = StravoHostControl::recordedSleeps().size();
+        RetryHandlerContext run = context({"a", "b"});
+        run.retryWaiter = [&c](const RetryStep& step) { return c.runStep ? step() : c.answer; };
+        EXPECT_EQ(c.expected, handler.shouldRetry(64, run));
+        EXPECT_EQ(c.attempts, run.attempts);
+        EXPECT_EQ(c.sleeps, StravoHostControl::recordedSleeps().size() - sleepsBefore);
+        EXPECT_EQ(c.lines, lines().size());
+    }
+
+    // With no waiting function the result and the log equal those of a waiter that runs the step.
+    StravoHostControl::clearCapturedLogLines();
+    RetryHandlerContext plain = context({"a", "b"});
+    EXPECT_TRUE(handler.shouldRetry(64, plain));
+    EXPECT_EQ(1u, plain.attempts);
+    EXPECT_EQ(4u, lines().size());
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <gtest/gtest.h>
+
+#include <GridApi/DeleteFileA.h>
+#include <GridApi/FaultInjector.h>
+#include <GridApi/GridFileServices.h>
+#include <GridApi/SystemCalls.h>
+
+#include "HostFixture.h"
+
+namespace {
+
+using GridApi::Fault;
+using GridApi::FaultInjector;
+
+class RunTest : public gridtest::HostShareTest {
+protected:
+    void SetUp() override {
+        HostShareTest::SetUp();
+        services_.reset(createFileServices());
+    }
+
+    std::string makeFile(const std::string& name) {
+        const std::string file = path(name);
+        HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << file;
+        CloseHandle(h);
+        return file;
+    }
+
+    static void failDeletes(DWORD error, std::uint64_t count) {
+        Fault fault;
+        fault.call = "DeleteFileA";
+        fault.error = error;
+        fault.count = count;
+        ASSERT_TRUE(FaultInjector::add(fault));
+    }
+
+    static bool exists(const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
+};
+
+TEST_F(RunTest, SharingViolationsAreWaitedOutAndTheSuccessIsLogged) {
+    const std::string file = makeFile("busy.txt");
+    failDeletes(ERROR_SHARING_VIOLATION, 2);
+    SetLastError(1234);
+
+    EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
+
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(3u, FaultInjector::calls("DeleteFileA"));
+    const std::vector<std::string> expected = {
+        "GRIDAPI-I-0001 Could not perform a file 'DeleteFile' operation:",
+        "GRIDAPI-I-0001 \tArg 1:  " + file,
+        "GRIDAPI-I-0001 Error: 'Sharing Violation'. Retrying 16 times, waiting 5 seconds between retries.",
+        "GRIDAPI-T-1111 The file operation 'DeleteFile' is still pending (file is still inaccessible)...",
+        "GRIDAPI-T-1111 File 'DeleteFile' operation successfully completed.",
+    };
+    EXPECT_EQ(expected, lines());
+    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
+    ASSERT_EQ(2u, sleeps.size());
+    for (int seconds : sleeps) {
+        EXPECT_GE(seconds, 5);
+        EXPECT_LE(seconds, 7);
+    }
+    EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
+}
+
+BOOL WINAPI deleteQuietly(LPCSTR) { return TRUE; }
+
+TEST_F(RunTest, AFirstTimeSuccessLeavesNoTrace) {
+    const std::string file = makeFile("plain.txt");
+    EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
+    EXPECT_FALSE(exists(file));
+
+    // The run itself leaves the last error as the successful call left it.
+    GridApi::setSystemCall("DeleteFileA", reinterpret_cast<void*>(&deleteQuietly));
+    SetLastError(1234);
+    EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
+    GridApi::restoreSystemCalls();
+    EXPECT_EQ(1234u, GetLastError());
+
+    EXPECT_TRUE(lines().empty());
+    EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+}
+
+TEST_F(RunTest, AnErrorWithoutARuleFailsAtOnceWithThreeTraces) {
+    const std::string file = makeFile("kept.txt");
+    failDeletes(ERROR_INVALID_PARAMETER, 0);
+
+    EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(1u, FaultInjector::calls("DeleteFileA"));
+    EXPECT_TRUE(exists(file));
+    const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_EQ("Stravo File Services", events[0].source);
+    EXPECT_NE(std::string::npos, events[0].text.find("Could not Delete File on UNC")) << events[0].text;
+    const std::vector<std::string> logged = lines();
+    ASSERT_EQ(1u, logged.size());
+    EXPECT_EQ("GRIDAPI-E-0003 " + events[0].text, logged[0]);
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+}
+
+TEST_F(RunTest, ExhaustedRetriesReportTheLastError) {
+    StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 1);
+    const std::string file = makeFile("slow.txt");
+    failDeletes(ERROR_SEM_TIMEOUT, 0);
+
+    EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), GetLastError());
+    EXPECT_EQ(2u, FaultInjector::calls("DeleteFileA"));
+    const std::vector<std::string> logged = lines();
+    ASSERT_EQ(7u, logged.size());
+    EXPECT_EQ("GRIDAPI-W-0002 Could not 'DeleteFile' file (All 'Semaphore Timeout' retries exhausted.)", logged[4]);
+    EXPECT_EQ(0u, logged[6].find("GRIDAPI-E-0003 Could not Delete File on UNC")) << logged[6];
+    EXPECT_EQ(1u, StravoHostControl::capturedSystemEvents().size());
+    EXPECT_EQ(1u, StravoHostControl::recordedSleeps().size());
+}
+
+TEST_F(RunTest, TheServersWaitingFunctionCanStopTheRetries) {
+    const std::string file = makeFile("declined.txt");
+    failDeletes(ERROR_NETNAME_DELETED, 0);
+    int offered = 0;
+    services_->setRetryWaiter([&offered](const StravoStorageApi::RetryStep&) {
+        ++offered;
+        return offered < 3;  // two immediate retries without the step, then stop
+    });
+    EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
+    EXPECT_EQ(3, offered);
+    EXPECT_EQ(3u, FaultInjector::calls("DeleteFileA"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
+    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
+    // The steps never ran, so no retry lines: only the final failure.
+    ASSERT_EQ(1u, lines().size());
+    EXPECT_EQ(0u, lines()[0].find("GRIDAPI-E-0003 ")) << lines()[0];
+}
+
+// The handler is built on the process's first DeleteFileA: each test program runs one test per
+// process, so this test sees the first call (two threads racing to make it).
+TEST_F(RunTest, TwoFirstCallersBuildOneHandler) {
+    StravoHostControl::createPerformanceCounters();
+    const std::uint64_t before = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::string first = makeFile("a.txt");
+    const std::string second = makeFile("b.txt");
+    BOOL results[2] = {FALSE, FALSE};
+    std::thread one([&] { results[0] = services_->DeleteFileA(first.c_str()); });
+    std::thread two([&] { results[1] = services_->DeleteFileA(second.c_str()); });
+    one.join();
+    two.join();
+    EXPECT_TRUE(results[0] && results[1]);
+    const std::uint64_t reads = StravoHostControl::performanceCounter(PerfCounters::CounterType(4)) - before;
+    EXPECT_TRUE(reads == 42 || reads == 0) << reads << " settings reads: more than one handler was built";
+    if (reads == 0) GTEST_SKIP() << "the DeleteFile handler was built by an earlier test in this process";
+}
+
+TEST_F(RunTest, AFailedHandlerConstructionIsRetriedByTheNextCall) {
+    StravoHostControl::setNodeLocalKey("NumRetriesOnSharingViolation", true);
+    StravoHostControl::failNodeLocalSettings("registry unreadable");
+    const std::string file = makeFile("later.txt");
+    GridApi::DeleteFileA first(file);
+    bool threw = false;
+    try {
+        first(GridApi::RetryWaiter());
+    } catch (const std::exception&) {
+        threw = true;
+    }
+    if (!threw) GTEST_SKIP() << "the DeleteFile handler was built by an earlier test in this process";
+    EXPECT_TRUE(exists(file));
+
+    StravoHostControl::clearSettingsFailures();
+    EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
+    EXPECT_FALSE(exists(file));
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <GridApi/FaultInjector.h>
+#include <GridApi/SystemCalls.h>
+
+#include "HostFixture.h"
+
+namespace {
+
+using GridApi::Fault;
+using GridApi::FaultInjector;
+
+DWORD WINAPI fixedAttributes(LPCSTR) { return FILE_ATTRIBUTE_READONLY; }
+
+class SystemCallsTest : public gridtest::HostTest {
+protected:
+    void TearDown() override {
+        GridApi::restoreSystemCalls();
+        HostTest::TearDown();
+    }
+};
+
+TEST_F(SystemCallsTest, TableNamesEveryPlatformCallOnceAndStartsWithTheDefaults) {
+    std::set<std::string> names;
+    for (const char* name = GridApi::nextSystemCall(nullptr); name; name = GridApi::nextSystemCall(name)) {
+        EXPECT_TRUE(names.insert(name).second) << name;
+        EXPECT_NE(nullptr, GridApi::getSystemCall(name)) << name;
+        EXPECT_EQ(GridApi::getDefaultSystemCall(name), GridApi::getSystemCall(name)) << name;
+    }
+    EXPECT_EQ(32u, names.size());
+    for (const char* name : {"CreateFileA", "DeleteFileA", "PathIsDirectoryEmptyA", "CreateDirectoryW"}) {
+        EXPECT_EQ(1u, names.count(name)) << name;
+    }
+    EXPECT_EQ(nullptr, GridApi::getSystemCall("NoSuchCall"));
+    EXPECT_FALSE(GridApi::setSystemCall("NoSuchCall", reinterpret_cast<void*>(&fixedAttributes)));
+}
+
+TEST_F(SystemCallsTest, SetRestoreOneAndRestoreAll) {
+    const std::string share = gridtest::shareRoot();
+    ASSERT_TRUE(GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes)));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GridApi::systemCalls().GetFileAttributesA(share.c_str()));
+
+    ASSERT_TRUE(GridApi::setSystemCall("GetFileAttributesA", nullptr));
+    EXPECT_TRUE(GridApi::systemCalls().GetFileAttributesA(share.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+
+    GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes));
+    GridApi::restoreSystemCalls();
+    EXPECT_EQ(GridApi::getDefaultSystemCall("GetFileAttributesA"), GridApi::getSystemCall("GetFileAttributesA"));
+}
+
+// Which of `calls` calls of GetFileAttributesA fail under a fault: a string of 'x' (failed) and '.'.
+std::string pattern(const Fault& fault, int calls) {
+    EXPECT_TRUE(FaultInjector::add(fault));
+    const std::string share = gridtest::shareRoot();
+    std::string seen;
+    for (int i = 0; i < calls; ++i) {
+        SetLastError(0);
+        const DWORD attributes = GridApi::systemCalls().GetFileAttributesA(share.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            EXPECT_EQ(fault.error, GetLastError());
+            seen += 'x';
+        } else {
+            EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+            seen += '.';
+        }
+    }
+    return seen;
+}
+
+TEST_F(SystemCallsTest, FaultWindowsFailExactlyTheChosenCalls) {
+    struct Case {
+        std::uint64_t fromCall;
+        std::uint64_t count;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1, 0, "xxxxxx"},
+        {1, 2, "xx...."},
+        {3, 2, "..xx.."},
+        {5, 0, "....xx"},
+        {7, 1, "......"},
+    };
+    for (const Case& c : cases) {
+        Fault fault;
+        fault.call = "GetFileAttributesA";
+        fault.error = ERROR_NETNAME_DELETED;
+        fault.fromCall = c.fromCall;
+        fault.count = c.count;
+        EXPECT_EQ(c.expected, pattern(fault, 6)) << c.fromCall << "/" << c.count;
+        EXPECT_EQ(6u, FaultInjector::calls("GetFileAttributesA"));
+    }
+    FaultInjector::clear();
+    EXPECT_EQ(GridApi::getDefaultSystemCall("GetFileAttributesA"), GridApi::getSystemCall("GetFileAttributesA"));
+}
+
+TEST_F(SystemCallsTest, ProbableFaultsAreRepeatableFromTheSeed) {
+    Fault fault;
+    fault.call = "GetFileAttributesA";
+    fault.error = ERROR_SEM_TIMEOUT;
+    fault.probability = 0.3;
+    fault.seed = 7;
+    const std::string first = pattern(fault, 400);
+    EXPECT_EQ(first, pattern(fault, 400));
+    const std::uint64_t failed = FaultInjector::injected("GetFileAttributesA");
+    EXPECT_EQ(static_cast<std::uint64_t>(std::count(first.begin(), first.end(), 'x')), failed);
+    EXPECT_GT(failed, 80u);
+    EXPECT_LT(failed, 160u);
+    fault.seed = 8;
+    EXPECT_NE(first, pattern(fault, 400));
+}
+
+TEST_F(SystemCallsTest, FaultsCallThroughToAnEntryReplacedBefore) {
+    GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes));
+    Fault fault;
+    fault.call = "GetFileAttributesA";
+    fault.error = ERROR_BAD_NETPATH;
+    fault.count = 1;
+    EXPECT_TRUE(FaultInjector::add(fault));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GridApi::systemCalls().GetFileAttributesA("x"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GridApi::systemCalls().GetFileAttributesA("x"));
+    FaultInjector::clear();
+    EXPECT_EQ(reinterpret_cast<void*>(&fixedAttributes), GridApi::getSystemCall("GetFileAttributesA"));
+
+    fault.call = "NoSuchCall";
+    EXPECT_FALSE(FaultInjector::add(fault));
+}
+
+TEST_F(SystemCallsTest, HandleReturningCallsFailWithTheInvalidHandle) {
+    Fault fault;
+    fault.call = "CreateFileA";
+    fault.error = ERROR_SHARING_VIOLATION;
+    ASSERT_TRUE(FaultInjector::add(fault));
+    const std::string path = gridtest::shareRoot() + "\\never-created";
+    EXPECT_EQ(INVALID_HANDLE_VALUE, GridApi::systemCalls().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                                       CREATE_ALWAYS, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the call went through";
+}
+
+}  // namespace
