@@ -67,7 +67,7 @@ bool catalogueText(const std::string& module, int messageId, std::string& text) 
     if (messageId < 0) return false;
 #if defined(_WIN32)
     if (messageId > 0xFFFF) return false;
-    HMODULE handle = GetModuleHandleA(module.c_str());
+    HMODULE handle = GetModuleHandleA(module.empty() ? nullptr : module.c_str());
     if (handle == nullptr) return false;
     char buffer[2048];
     const int length = LoadStringA(handle, static_cast<UINT>(messageId), buffer, sizeof buffer);
@@ -75,8 +75,9 @@ bool catalogueText(const std::string& module, int messageId, std::string& text) 
     text.assign(buffer, static_cast<size_t>(length));
     return true;
 #else
-    // Only a module that is already loaded: RTLD_NOLOAD never runs a module's initialisers.
-    void* handle = dlopen(module.c_str(), RTLD_NOLOAD | RTLD_LAZY);
+    // Only a module that is already loaded: RTLD_NOLOAD never runs a module's initialisers. No
+    // name means the program itself, whose handle searches the global symbol scope.
+    void* handle = dlopen(module.empty() ? nullptr : module.c_str(), RTLD_NOLOAD | RTLD_LAZY);
     if (handle == nullptr) return false;
     typedef const char* (*MessageTextFunction)(unsigned);
     MessageTextFunction lookup = reinterpret_cast<MessageTextFunction>(dlsym(handle, "GridApiMessageText"));

@@ -93,6 +93,18 @@ TEST_F(HostLog, FallsBackWhenTheCatalogueModuleIsNotLoaded) {
     EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-?-4097 plain"});
 }
 
+TEST_F(HostLog, EmptyModuleNameMeansTheProgram) {
+    StravoHostControl::setMessageModule("");
+    StravoStorageApi::nonRecursiveLogShow(0, 4098, "via the program");
+#if defined(_WIN32)
+    // The test program has no string table of its own.
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-?-4098 via the program"});
+#else
+    // The catalogue library was loaded with the program, so its lookup is in the global scope.
+    EXPECT_EQ(StravoHostControl::capturedLogLines(), std::vector<std::string>{"GRIDAPI-W-0002 via the program"});
+#endif
+}
+
 TEST_F(HostLog, TraceSwitchDropsOnlyTraceLines) {
     EXPECT_TRUE(logCheckTraceLevel(16385));
     StravoHostControl::setTrace(false);
