@@ -1,0 +1,429 @@
+// File handles: CreateFileA, I/O, file pointer, size and byte-range locks.
+#include "Internal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+
+namespace gridplatform {
+namespace {
+
+constexpr DWORD kReadAccess = GENERIC_READ | GENERIC_ALL | FILE_READ_DATA;
+constexpr DWORD kWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kDeleteAccess = DELETE | GENERIC_ALL;
+
+struct LockRange {
+    std::uint64_t offset;
+    std::uint64_t length;
+    bool exclusive;
+    std::uint64_t end() const { return offset + length; }  // callers keep offset + length from wrapping
+    bool overlaps(std::uint64_t o, std::uint64_t len) const {
+        return length && len && offset < o + len && o < offset + length;
+    }
+};
+
+struct FileObject : HandleObject {
+    FileObject() : HandleObject(Type::File) {}
+    ~FileObject() override {
+        shareRelease(key, access);
+        ::close(fd);
+    }
+    int fd = -1;
+    FileKey key{};
+    ShareAccess access;
+    bool directory = false;
+    std::mutex lockMutex;  // guards `locks`, this handle's byte-range locks
+    std::vector<LockRange> locks;
+};
+
+std::shared_ptr<FileObject> fileFrom(HANDLE h) {
+    return std::static_pointer_cast<FileObject>(lookupHandle(h, HandleObject::Type::File));
+}
+
+DWORD ioError(int err) { return win32FromErrno(err, ErrnoContext::Io); }
+
+std::uint64_t join(DWORD low, DWORD high) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+// Sets this descriptor's kernel locks over [from, to) to what `locks` asks for: exclusive where an
+// exclusive lock covers, shared where only shared ones do, none elsewhere. Open-file-description
+// locks belong to the handle, as Win32 locks do; the list keeps Win32's stacking and exact unlock.
+bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t from, std::uint64_t to, bool wait,
+                      int* err) {
+    std::vector<std::uint64_t> cuts{from, to};
+    for (const LockRange& l : locks) {
+        if (!l.overlaps(from, to - from)) continue;
+        if (l.offset > from) cuts.push_back(l.offset);
+        if (l.end() < to) cuts.push_back(l.end());
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+        const std::uint64_t a = cuts[i];
+        const std::uint64_t b = cuts[i + 1];
+        short type = F_UNLCK;
+        for (const LockRange& l : locks) {
+            if (!l.overlaps(a, b - a)) continue;
+            if (l.exclusive) {
+                type = F_WRLCK;
+                break;
+            }
+            type = F_RDLCK;
+        }
+        struct flock fl {};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = static_cast<off_t>(a);
+        fl.l_len = b > static_cast<std::uint64_t>(LLONG_MAX) ? 0 : static_cast<off_t>(b - a);  // 0: to the end
+        fl.l_pid = 0;
+        int rc;
+        do {
+            rc = fcntl(fd, (wait && type != F_UNLCK) ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            *err = errno;
+            return false;
+        }
+    }
+    return true;
+}
+
+HANDLE openFailed(int fd, DWORD code) {
+    if (fd >= 0) ::close(fd);
+    return fail(INVALID_HANDLE_VALUE, code);
+}
+
+}  // namespace
+
+int fileDescriptor(HANDLE handle) {
+    auto f = fileFrom(handle);
+    return f ? f->fd : -1;
+}
+
+HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD disposition, DWORD flags) {
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || (shareMode & ~7u)) {
+        return fail(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
+    }
+    ShareAccess access;
+    access.read = desiredAccess & kReadAccess;
+    access.write = desiredAccess & kWriteAccess;
+    access.del = desiredAccess & kDeleteAccess;
+    access.share = shareMode;
+    const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    if (disposition == TRUNCATE_EXISTING && !(desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA))) {
+        return fail(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
+    }
+
+    // Access is enforced from `access`; the descriptor is opened for what the calls will need.
+    int oflags = O_CLOEXEC;
+    if (access.write || truncates) {
+        oflags |= access.read || truncates ? O_RDWR : O_WRONLY;
+    } else {
+        oflags |= O_RDONLY;
+    }
+    if (flags & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
+    const bool appendOnly =
+        (desiredAccess & FILE_APPEND_DATA) && !(desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA));
+    if (appendOnly) oflags |= O_APPEND;
+    const mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const bool backup = flags & FILE_FLAG_BACKUP_SEMANTICS;
+
+    std::string path = t.posix;
+    int fd = -1;
+    bool existed = true;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        if (attempt == 4) return fail(INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);  // the name keeps changing
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            fd = ::open(path.c_str(), oflags);
+            if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) break;
+            const int e = errno;
+            if (e == EINTR) continue;
+            if (attempt > 0 || (e != ENOENT && e != ENOTDIR))
+                return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
+            std::string found;
+            const DWORD err = missingOrError(t, e, &found);
+            if (err) return openFailed(-1, err);
+            path = found;
+            continue;
+        }
+        bool exists = false;
+        if (const DWORD err = resolveForCreate(t, &path, &exists)) return openFailed(-1, err);
+        if (exists) {
+            if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
+            fd = ::open(path.c_str(), oflags);
+            if (fd < 0 && errno == EISDIR) {
+                if (disposition == CREATE_ALWAYS || !backup) return openFailed(-1, ERROR_ACCESS_DENIED);
+                fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            }
+            existed = true;
+        } else {
+            if (t.parsed.trailingSeparator) return openFailed(-1, ERROR_INVALID_NAME);
+            fd = ::open(path.c_str(), oflags | O_CREAT | O_EXCL, createMode);
+            existed = false;
+        }
+        if (fd < 0) {
+            const int e = errno;
+            if (e == EINTR || e == EEXIST || e == ENOENT) continue;  // raced with another creator or deleter
+            return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
+        }
+    }
+
+    FileInfo info;
+    if (const int e = statFd(fd, &info)) return openFailed(fd, ioError(e));
+    const bool directory = S_ISDIR(info.mode);
+    if (directory) {
+        if (!backup || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+            return openFailed(fd, ERROR_ACCESS_DENIED);
+        }
+    } else {
+        if (t.parsed.trailingSeparator) return openFailed(fd, ERROR_INVALID_NAME);
+        // Windows refuses to write to, or replace, a read-only file whoever asks; root would not be refused.
+        if (existed && isReadOnlyMode(info.mode) && (access.write || truncates)) {
+            return openFailed(fd, ERROR_ACCESS_DENIED);
+        }
+    }
+    const FileKey key{info.dev, info.ino};
+    if (!shareAcquire(key, access)) return openFailed(fd, ERROR_SHARING_VIOLATION);
+
+    auto object = std::make_shared<FileObject>();
+    object->fd = fd;
+    object->key = key;
+    object->access = access;
+    object->directory = directory;
+    if (existed && truncates && info.size != 0 && ::ftruncate(fd, 0) != 0) {
+        const DWORD code = ioError(errno);
+        return fail(INVALID_HANDLE_VALUE, code);  // `object` releases the share and the descriptor
+    }
+    HANDLE h = insertHandle(std::move(object));
+    SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                         : ERROR_SUCCESS);
+    return h;
+}
+
+}  // namespace gridplatform
+
+using namespace gridplatform;
+
+GRIDPLATFORM_API HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
+    const Target t = mapPath(fileName);
+    if (t.error) return fail(INVALID_HANDLE_VALUE, t.error);
+    return openFile(t, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+}
+
+GRIDPLATFORM_API BOOL CloseHandle(HANDLE object) {
+    if (!removeHandle(object, HandleObject::Type::File)) return fail(FALSE, ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                               LPOVERLAPPED overlapped) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (bytesRead) *bytesRead = 0;
+    if (!bytesRead && !overlapped) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    if (f->directory) return fail(FALSE, ERROR_INVALID_FUNCTION);
+    if (!f->access.read) return fail(FALSE, ERROR_ACCESS_DENIED);
+    auto* out = static_cast<char*>(buffer);
+    DWORD total = 0;
+    const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    while (total < bytesToRead) {
+        const ssize_t n = overlapped
+                              ? ::pread(f->fd, out + total, bytesToRead - total, static_cast<off_t>(offset + total))
+                              : ::read(f->fd, out + total, bytesToRead - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (bytesRead) *bytesRead = total;
+            return fail(FALSE, ioError(errno));
+        }
+        if (n == 0) break;
+        total += static_cast<DWORD>(n);
+    }
+    if (bytesRead) *bytesRead = total;
+    if (overlapped) {
+        overlapped->InternalHigh = total;
+        if (total == 0 && bytesToRead > 0) {
+            overlapped->Internal = 0xC0000011;  // STATUS_END_OF_FILE
+            return fail(FALSE, ERROR_HANDLE_EOF);
+        }
+        overlapped->Internal = 0;
+        // A synchronous handle's file pointer follows an offset read, as on Windows.
+        ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
+    }
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                                LPOVERLAPPED overlapped) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (bytesWritten) *bytesWritten = 0;
+    if (!bytesWritten && !overlapped) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    if (f->directory) return fail(FALSE, ERROR_INVALID_FUNCTION);
+    if (!f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
+    const auto* in = static_cast<const char*>(buffer);
+    DWORD total = 0;
+    const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    while (total < bytesToWrite) {
+        const ssize_t n = overlapped
+                              ? ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total))
+                              : ::write(f->fd, in + total, bytesToWrite - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (bytesWritten) *bytesWritten = total;
+            return fail(FALSE, ioError(errno));
+        }
+        total += static_cast<DWORD>(n);
+    }
+    if (bytesWritten) *bytesWritten = total;
+    if (overlapped) {
+        overlapped->Internal = 0;
+        overlapped->InternalHigh = total;
+        ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
+    }
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL FlushFileBuffers(HANDLE file) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (!f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
+    if (::fsync(f->fd) != 0) return fail(FALSE, ioError(errno));
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL SetEndOfFile(HANDLE file) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (!f->access.write || f->directory) return fail(FALSE, ERROR_ACCESS_DENIED);
+    const off_t pos = ::lseek(f->fd, 0, SEEK_CUR);
+    if (pos < 0 || ::ftruncate(f->fd, pos) != 0) return fail(FALSE, ioError(errno));
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, PLARGE_INTEGER newFilePointer,
+                                       DWORD moveMethod) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    int whence;
+    switch (moveMethod) {
+        case FILE_BEGIN:
+            whence = SEEK_SET;
+            break;
+        case FILE_CURRENT:
+            whence = SEEK_CUR;
+            break;
+        case FILE_END:
+            whence = SEEK_END;
+            break;
+        default:
+            return fail(FALSE, ERROR_INVALID_PARAMETER);
+    }
+    if (whence == SEEK_SET && distanceToMove.QuadPart < 0) return fail(FALSE, ERROR_NEGATIVE_SEEK);
+    const off_t pos = ::lseek(f->fd, static_cast<off_t>(distanceToMove.QuadPart), whence);
+    if (pos < 0) return fail(FALSE, errno == EINVAL ? DWORD(ERROR_NEGATIVE_SEEK) : ioError(errno));
+    if (newFilePointer) newFilePointer->QuadPart = pos;
+    return TRUE;
+}
+
+GRIDPLATFORM_API DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
+    LARGE_INTEGER distance;
+    if (distanceToMoveHigh) {
+        distance.QuadPart =
+            static_cast<LONGLONG>((static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
+                                  static_cast<DWORD>(distanceToMove));
+    } else {
+        distance.QuadPart = distanceToMove;
+    }
+    LARGE_INTEGER pos;
+    if (!SetFilePointerEx(file, distance, &pos, moveMethod)) return INVALID_SET_FILE_POINTER;
+    if (distanceToMoveHigh) *distanceToMoveHigh = pos.HighPart;
+    // A low part that looks like the failure value is told apart by a cleared last error.
+    if (pos.LowPart == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+    return pos.LowPart;
+}
+
+GRIDPLATFORM_API BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    FileInfo info;
+    if (const int e = statFd(f->fd, &info)) return fail(FALSE, ioError(e));
+    fileSize->QuadPart = f->directory ? 0 : static_cast<LONGLONG>(info.size);
+    return TRUE;
+}
+
+GRIDPLATFORM_API DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return INVALID_FILE_SIZE;
+    if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size.HighPart);
+    if (size.LowPart == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+    return size.LowPart;
+}
+
+GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesToLockLow, DWORD bytesToLockHigh,
+                                 LPOVERLAPPED overlapped) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (!overlapped || reserved != 0) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    LockRange range{join(overlapped->Offset, overlapped->OffsetHigh), join(bytesToLockLow, bytesToLockHigh),
+                    (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0};
+    if (range.length > UINT64_MAX - range.offset) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    const bool wait = !(flags & LOCKFILE_FAIL_IMMEDIATELY);
+
+    std::vector<LockRange> before;
+    std::vector<LockRange> after;
+    {
+        std::lock_guard<std::mutex> lock(f->lockMutex);
+        // An exclusive lock may not overlap any lock, not even one this handle holds; shared locks stack.
+        if (range.exclusive) {
+            for (const LockRange& l : f->locks) {
+                if (l.overlaps(range.offset, range.length)) return fail(FALSE, ERROR_LOCK_VIOLATION);
+            }
+        }
+        before = f->locks;
+    }
+    after = before;
+    after.push_back(range);
+    if (range.length) {
+        int err = 0;
+        if (!applyKernelLocks(f->fd, after, range.offset, range.end(), wait, &err)) {
+            int ignored;
+            applyKernelLocks(f->fd, before, range.offset, range.end(), false, &ignored);
+            return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(f->lockMutex);
+        f->locks.push_back(range);
+    }
+    overlapped->Internal = 0;
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesToUnlockLow, DWORD bytesToUnlockHigh,
+                                   LPOVERLAPPED overlapped) {
+    auto f = fileFrom(file);
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    if (!overlapped || reserved != 0) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    const std::uint64_t offset = join(overlapped->Offset, overlapped->OffsetHigh);
+    const std::uint64_t length = join(bytesToUnlockLow, bytesToUnlockHigh);
+    std::lock_guard<std::mutex> lock(f->lockMutex);
+    // Only a range locked exactly so can be unlocked; of an exclusive and a shared lock on the same
+    // range the exclusive one goes first.
+    auto match = f->locks.end();
+    for (auto it = f->locks.begin(); it != f->locks.end(); ++it) {
+        if (it->offset == offset && it->length == length && (match == f->locks.end() || it->exclusive)) match = it;
+    }
+    if (match == f->locks.end()) return fail(FALSE, ERROR_NOT_LOCKED);
+    f->locks.erase(match);
+    int err = 0;
+    if (length && !applyKernelLocks(f->fd, f->locks, offset, offset + length, false, &err)) {
+        return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
+    }
+    return TRUE;
+}

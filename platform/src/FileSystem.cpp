@@ -1,0 +1,453 @@
+// Calls on names: directories, attributes, delete, copy, move, temporary names, free space, the
+// current directory and the shlwapi path tests.
+#include "Internal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace gridplatform {
+namespace {
+
+// statx() of an existing target, looked up exactly first and then without regard to case.
+DWORD statExisting(const Target& t, std::string* posix, FileInfo* info, bool followLinks = true) {
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    int e = statInfo(AT_FDCWD, t.posix.c_str(), flags, info);
+    if (e == 0) {
+        *posix = t.posix;
+        return 0;
+    }
+    std::string found;
+    if (const DWORD err = missingOrError(t, e, &found)) return err;
+    e = statInfo(AT_FDCWD, found.c_str(), flags, info);
+    if (e) return win32FromErrno(e, ErrnoContext::Path);
+    *posix = found;
+    return 0;
+}
+
+DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
+
+void syncParentDirectory(const std::string& posix) {
+    const std::string::size_type slash = posix.find_last_of('/');
+    const std::string parent = slash == 0 ? "/" : posix.substr(0, slash);
+    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+BOOL createDirectory(const Target& t) {
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    bool exists = false;
+    if (const DWORD err = resolveForCreate(t, &path, &exists)) {
+        return fail(FALSE, err == ERROR_INVALID_NAME ? DWORD(ERROR_ALREADY_EXISTS) : err);
+    }
+    if (exists) return fail(FALSE, ERROR_ALREADY_EXISTS);
+    if (::mkdir(path.c_str(), 0777) != 0) return fail(FALSE, pathError(errno));
+    return TRUE;
+}
+
+// Copies the data of one open descriptor to another: copy_file_range(), read()/write() where the
+// file systems cannot.
+int copyData(int in, int out) {
+    bool ranges = true;
+    char buffer[1 << 16];
+    for (;;) {
+        if (ranges) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return 0;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+            ranges = false;
+        }
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0) return 0;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            done += w;
+        }
+    }
+}
+
+// CopyFileA on mapped names; `flush` makes the copy durable before returning.
+BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flush) {
+    HANDLE in = openFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
+    if (in == INVALID_HANDLE_VALUE) return FALSE;
+    const int inFd = fileDescriptor(in);
+    FileInfo info;
+    if (const int e = statFd(inFd, &info)) {
+        CloseHandle(in);
+        return fail(FALSE, win32FromErrno(e, ErrnoContext::Io));
+    }
+    HANDLE out = openFile(to, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0);
+    if (out == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        CloseHandle(in);
+        return fail(FALSE, code);
+    }
+    const int outFd = fileDescriptor(out);
+    int e = copyData(inFd, outFd);
+    if (!e) {
+        // The copy keeps the source's times and attributes (read-only included).
+        const struct timespec times[2] = {info.atime, info.mtime};
+        if (::futimens(outFd, times) != 0 || ::fchmod(outFd, info.mode & 07777) != 0) e = errno;
+    }
+    if (!e && flush && ::fsync(outFd) != 0) e = errno;
+    CloseHandle(in);
+    CloseHandle(out);
+    if (e) {
+        // Windows leaves no partial copy behind.
+        std::string path;
+        bool exists = false;
+        if (resolveForCreate(to, &path, &exists) == 0 && exists) ::unlink(path.c_str());
+        return fail(FALSE, win32FromErrno(e, ErrnoContext::Io));
+    }
+    return TRUE;
+}
+
+std::string parentOf(const std::string& posix) {
+    const std::string::size_type slash = posix.find_last_of('/');
+    return slash == 0 ? std::string() : posix.substr(0, slash);
+}
+
+// The Win32 form of a parsed path, as GetCurrentDirectoryA reports it.
+std::string win32FromParsed(const ParsedPath& p) {
+    std::string out;
+    if (p.kind == ParsedPath::Kind::Unc) {
+        out = "\\\\" + p.server + '\\' + p.share;
+        for (const std::string& part : p.parts) out += '\\' + part;
+        if (p.parts.empty()) out += '\\';
+    } else {
+        for (const std::string& part : p.parts) out += '/' + part;
+        if (out.empty()) out = "/";
+    }
+    return out;
+}
+
+}  // namespace
+}  // namespace gridplatform
+
+using namespace gridplatform;
+
+GRIDPLATFORM_API BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
+    return createDirectory(mapPath(pathName));
+}
+
+GRIDPLATFORM_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+    if (!pathName) return fail(FALSE, ERROR_PATH_NOT_FOUND);
+    std::string utf8;
+    for (const wchar_t* p = pathName; *p; ++p) {
+        const auto c = static_cast<std::uint32_t>(*p);
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x110000) {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            return fail(FALSE, ERROR_INVALID_NAME);
+        }
+    }
+    // The limit is on characters; the UTF-8 form may be longer.
+    if (std::wcslen(pathName) > MAX_PATH) return fail(FALSE, ERROR_FILENAME_EXCED_RANGE);
+    return createDirectory(mapPath(utf8.c_str(), false, 4 * MAX_PATH));
+}
+
+GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
+    const Target t = mapPath(pathName);
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info, false)) return fail(FALSE, err);
+    if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
+    if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
+    if (::rmdir(path.c_str()) != 0) {
+        const int e = errno;
+        return fail(FALSE, e == EEXIST ? DWORD(ERROR_DIR_NOT_EMPTY) : pathError(e));
+    }
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL DeleteFileA(LPCSTR fileName) {
+    const Target t = mapPath(fileName);
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info, false)) return fail(FALSE, err);
+    if (S_ISDIR(info.mode)) return fail(FALSE, ERROR_ACCESS_DENIED);
+    // Read-only files are not deleted, even for root.
+    if (!S_ISLNK(info.mode) && isReadOnlyMode(info.mode)) return fail(FALSE, ERROR_ACCESS_DENIED);
+    if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
+    if (::unlink(path.c_str()) != 0) return fail(FALSE, pathError(errno));
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
+    const Target from = mapPath(existingFileName);
+    if (from.error) return fail(FALSE, from.error);
+    const Target to = mapPath(newFileName);
+    if (to.error) return fail(FALSE, to.error);
+    return copyFile(from, to, failIfExists, false);
+}
+
+GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (!newFileName) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    const Target from = mapPath(existingFileName);
+    if (from.error) return fail(FALSE, from.error);
+    const Target to = mapPath(newFileName);
+    if (to.error) return fail(FALSE, to.error);
+
+    std::string source;
+    FileInfo info;
+    if (const DWORD err = statExisting(from, &source, &info, false)) return fail(FALSE, err);
+    // Renaming needs delete access: every open of the source must share it.
+    if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
+
+    std::string target;
+    bool exists = false;
+    if (const DWORD err = resolveForCreate(to, &target, &exists)) return fail(FALSE, err);
+    const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    int rc;
+    if (exists) {
+        FileInfo existing;
+        if (const int e = statInfo(AT_FDCWD, target.c_str(), AT_SYMLINK_NOFOLLOW, &existing)) {
+            return fail(FALSE, pathError(e));
+        }
+        if (existing.dev == info.dev && existing.ino == info.ino) {
+            // The same file under another case: a rename to the name as the caller spelled it.
+            target = parentOf(target) + '/' + to.parsed.parts.back();
+            if (target == source) return TRUE;
+            rc = ::rename(source.c_str(), target.c_str());
+        } else {
+            if (!replace) return fail(FALSE, ERROR_ALREADY_EXISTS);
+            if (S_ISDIR(existing.mode) || isReadOnlyMode(existing.mode) || shareIsOpen({existing.dev, existing.ino})) {
+                return fail(FALSE, ERROR_ACCESS_DENIED);
+            }
+            rc = ::rename(source.c_str(), target.c_str());
+        }
+    } else {
+        rc = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    }
+    if (rc != 0) {
+        const int e = errno;
+        if (e == EEXIST) return fail(FALSE, ERROR_ALREADY_EXISTS);
+        if (e != EXDEV) return fail(FALSE, pathError(e));
+        // Another file system: a copy and a delete when the caller allows it, for files only.
+        if (!(flags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(info.mode)) return fail(FALSE, ERROR_NOT_SAME_DEVICE);
+        if (!copyFile(from, to, !replace, (flags & MOVEFILE_WRITE_THROUGH) != 0)) return FALSE;
+        ::unlink(source.c_str());  // as on Windows, a source that cannot be deleted stays and the move succeeds
+        return TRUE;
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        syncParentDirectory(target);
+        if (parentOf(source) != parentOf(target)) syncParentDirectory(source);
+    }
+    return TRUE;
+}
+
+GRIDPLATFORM_API DWORD GetFileAttributesA(LPCSTR fileName) {
+    const Target t = mapPath(fileName);
+    if (t.error) return fail(INVALID_FILE_ATTRIBUTES, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info)) return fail(INVALID_FILE_ATTRIBUTES, err);
+    return attributesOf(info);
+}
+
+GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId,
+                                           LPVOID fileInformation) {
+    if (infoLevelId != GetFileExInfoStandard) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    const Target t = mapPath(fileName);
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(fileInformation);
+    data->dwFileAttributes = attributesOf(info);
+    data->ftCreationTime = creationTimeOf(info);
+    data->ftLastAccessTime = filetimeFromTimespec(info.atime);
+    data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
+    const std::uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
+    const Target t = mapPath(fileName);
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
+    // Only read-only has a POSIX counterpart, the write permission; as Wine does, a directory's
+    // read-only bit is not applied (it would stop files being created in it).
+    if (S_ISDIR(info.mode)) return TRUE;
+    mode_t mode = info.mode & 07777;
+    if (fileAttributes & FILE_ATTRIBUTE_READONLY) {
+        mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else if (isReadOnlyMode(mode)) {
+        mode |= S_IWUSR;
+    }
+    if (mode != (info.mode & 07777) && ::chmod(path.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
+    return TRUE;
+}
+
+namespace {
+
+DWORD statDirectory(const char* path, struct statvfs* vfs) {
+    const std::string cwd = currentDirectory();
+    const Target t = mapPath(path ? path : cwd.c_str());
+    if (t.error) return t.error;
+    std::string posix;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &posix, &info))
+        return err == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : err;
+    if (!S_ISDIR(info.mode)) return ERROR_DIRECTORY;
+    if (::statvfs(posix.c_str(), vfs) != 0) return pathError(errno);
+    return 0;
+}
+
+DWORD clampDword(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(v); }
+
+}  // namespace
+
+GRIDPLATFORM_API BOOL GetDiskFreeSpaceA(LPCSTR rootPathName, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                                        LPDWORD numberOfFreeClusters, LPDWORD totalNumberOfClusters) {
+    struct statvfs vfs;
+    if (const DWORD err = statDirectory(rootPathName, &vfs)) return fail(FALSE, err);
+    const std::uint64_t cluster = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    const std::uint64_t sector = cluster % 512 == 0 ? 512 : cluster;
+    if (sectorsPerCluster) *sectorsPerCluster = static_cast<DWORD>(cluster / sector);
+    if (bytesPerSector) *bytesPerSector = static_cast<DWORD>(sector);
+    if (numberOfFreeClusters) *numberOfFreeClusters = clampDword(vfs.f_bavail);
+    if (totalNumberOfClusters) *totalNumberOfClusters = clampDword(vfs.f_blocks);
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
+                                          PULARGE_INTEGER totalNumberOfBytes, PULARGE_INTEGER totalNumberOfFreeBytes) {
+    struct statvfs vfs;
+    if (const DWORD err = statDirectory(directoryName, &vfs)) return fail(FALSE, err);
+    const std::uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    if (freeBytesAvailableToCaller) freeBytesAvailableToCaller->QuadPart = unit * vfs.f_bavail;
+    if (totalNumberOfBytes) totalNumberOfBytes->QuadPart = unit * vfs.f_blocks;
+    if (totalNumberOfFreeBytes) totalNumberOfFreeBytes->QuadPart = unit * vfs.f_bfree;
+    return TRUE;
+}
+
+GRIDPLATFORM_API UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefixString, UINT unique, LPSTR tempFileName) {
+    if (!pathName || !tempFileName) return fail(0u, ERROR_INVALID_PARAMETER);
+    std::string base = pathName;
+    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '\\';
+    if (prefixString) base.append(prefixString, strnlen(prefixString, 3));
+    if (base.size() + 8 >= MAX_PATH) return fail(0u, ERROR_BUFFER_OVERFLOW);
+    auto nameFor = [&](unsigned n) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", n);
+        return base + hex + ".tmp";
+    };
+    unique &= 0xFFFF;
+    if (unique) {
+        std::strcpy(tempFileName, nameFor(unique).c_str());
+        return unique;
+    }
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch();
+    unsigned n = static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(ticks).count()) & 0xFFFF;
+    for (unsigned tries = 0; tries < 0xFFFF; ++tries, n = (n + 1) & 0xFFFF) {
+        if (n == 0) continue;
+        const std::string name = nameFor(n);
+        const Target t = mapPath(name.c_str());
+        if (t.error) return fail(0u, t.error);
+        HANDLE h = openFile(t, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            std::strcpy(tempFileName, name.c_str());
+            return n;
+        }
+        const DWORD err = GetLastError();
+        if (err == ERROR_FILE_EXISTS || err == ERROR_SHARING_VIOLATION) continue;
+        // A folder that is missing, or is a file, is reported as Windows does.
+        if (err == ERROR_PATH_NOT_FOUND || err == ERROR_FILE_NOT_FOUND || err == ERROR_INVALID_NAME) {
+            return fail(0u, ERROR_DIRECTORY);
+        }
+        return 0;
+    }
+    return fail(0u, ERROR_FILE_EXISTS);
+}
+
+GRIDPLATFORM_API DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer) {
+    const std::string cwd = currentDirectory();
+    if (!buffer || bufferLength < cwd.size() + 1) return static_cast<DWORD>(cwd.size() + 1);
+    std::memcpy(buffer, cwd.c_str(), cwd.size() + 1);
+    return static_cast<DWORD>(cwd.size());
+}
+
+GRIDPLATFORM_API BOOL SetCurrentDirectoryA(LPCSTR pathName) {
+    const Target t = mapPath(pathName);
+    if (t.error) return fail(FALSE, t.error);
+    std::string path;
+    FileInfo info;
+    if (const DWORD err = statExisting(t, &path, &info))
+        return fail(FALSE, err == ERROR_INVALID_NAME ? DWORD(ERROR_DIRECTORY) : err);
+    if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
+    if (::chdir(path.c_str()) != 0) return fail(FALSE, pathError(errno));
+    setCurrentDirectory(win32FromParsed(t.parsed));
+    return TRUE;
+}
+
+GRIDPLATFORM_API BOOL PathFileExistsA(LPCSTR path) {
+    if (!path) return FALSE;
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+GRIDPLATFORM_API BOOL PathIsDirectoryA(LPCSTR path) {
+    if (!path) return FALSE;
+    const DWORD attrs = GetFileAttributesA(path);
+    if (attrs == INVALID_FILE_ATTRIBUTES) return FALSE;
+    return attrs & FILE_ATTRIBUTE_DIRECTORY;
+}
+
+GRIDPLATFORM_API BOOL PathIsDirectoryEmptyA(LPCSTR path) {
+    if (!path || std::strlen(path) >= MAX_PATH - 2 || !PathIsDirectoryA(path)) return FALSE;
+    std::string pattern = path;
+    if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    BOOL empty = TRUE;
+    do {
+        if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0) {
+            empty = FALSE;
+            break;
+        }
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+    return empty;
+}

@@ -1,0 +1,122 @@
+// The handle table, the share-mode bookkeeping and the per-thread last error.
+//
+// A HANDLE is a number that is never reused while the process runs, so a closed handle stays
+// invalid (6) instead of quietly naming a later object. The tables are locked only for the map
+// operation itself; no system call runs under either lock.
+#include "Internal.h"
+
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+
+namespace gridplatform {
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+std::shared_mutex g_handleMutex;
+std::unordered_map<std::uintptr_t, std::shared_ptr<HandleObject>> g_handles;
+std::atomic<std::uintptr_t> g_nextHandle{0x1000};
+
+struct ShareState {
+    unsigned open = 0;
+    unsigned readers = 0;
+    unsigned writers = 0;
+    unsigned deleters = 0;
+    unsigned sharedRead = 0;
+    unsigned sharedWrite = 0;
+    unsigned sharedDelete = 0;
+};
+
+std::mutex g_shareMutex;
+std::unordered_map<FileKey, ShareState, FileKeyHash> g_shares;
+
+}  // namespace
+
+HANDLE insertHandle(std::shared_ptr<HandleObject> object) {
+    const std::uintptr_t value = g_nextHandle.fetch_add(4, std::memory_order_relaxed);
+    std::unique_lock<std::shared_mutex> lock(g_handleMutex);
+    g_handles.emplace(value, std::move(object));
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<HandleObject> lookupHandle(HANDLE handle, HandleObject::Type type) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    std::shared_lock<std::shared_mutex> lock(g_handleMutex);
+    auto it = g_handles.find(value);
+    if (it == g_handles.end() || it->second->type != type) return nullptr;
+    return it->second;
+}
+
+std::shared_ptr<HandleObject> removeHandle(HANDLE handle, HandleObject::Type type) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    std::shared_ptr<HandleObject> object;
+    {
+        std::unique_lock<std::shared_mutex> lock(g_handleMutex);
+        auto it = g_handles.find(value);
+        if (it == g_handles.end() || it->second->type != type) return nullptr;
+        object = std::move(it->second);
+        g_handles.erase(it);
+    }
+    return object;  // released (and its descriptor closed) outside the lock
+}
+
+// Windows' rule (IoCheckShareAccess): a new open conflicts when it asks for an access some earlier
+// open does not share, or denies an access some earlier open holds.
+bool shareAcquire(const FileKey& key, const ShareAccess& a) {
+    if (!a.participates()) return true;
+    const bool shareRead = a.share & FILE_SHARE_READ;
+    const bool shareWrite = a.share & FILE_SHARE_WRITE;
+    const bool shareDelete = a.share & FILE_SHARE_DELETE;
+    std::lock_guard<std::mutex> lock(g_shareMutex);
+    ShareState& s = g_shares[key];
+    if (s.open > 0) {
+        if ((a.read && s.sharedRead < s.open) || (a.write && s.sharedWrite < s.open) ||
+            (a.del && s.sharedDelete < s.open) || (s.readers && !shareRead) || (s.writers && !shareWrite) ||
+            (s.deleters && !shareDelete)) {
+            return false;
+        }
+    }
+    ++s.open;
+    s.readers += a.read;
+    s.writers += a.write;
+    s.deleters += a.del;
+    s.sharedRead += shareRead;
+    s.sharedWrite += shareWrite;
+    s.sharedDelete += shareDelete;
+    return true;
+}
+
+void shareRelease(const FileKey& key, const ShareAccess& a) {
+    if (!a.participates()) return;
+    std::lock_guard<std::mutex> lock(g_shareMutex);
+    auto it = g_shares.find(key);
+    if (it == g_shares.end()) return;
+    ShareState& s = it->second;
+    --s.open;
+    s.readers -= a.read;
+    s.writers -= a.write;
+    s.deleters -= a.del;
+    s.sharedRead -= (a.share & FILE_SHARE_READ) != 0;
+    s.sharedWrite -= (a.share & FILE_SHARE_WRITE) != 0;
+    s.sharedDelete -= (a.share & FILE_SHARE_DELETE) != 0;
+    if (s.open == 0) g_shares.erase(it);
+}
+
+bool shareAllowsDelete(const FileKey& key) {
+    std::lock_guard<std::mutex> lock(g_shareMutex);
+    auto it = g_shares.find(key);
+    return it == g_shares.end() || it->second.sharedDelete == it->second.open;
+}
+
+bool shareIsOpen(const FileKey& key) {
+    std::lock_guard<std::mutex> lock(g_shareMutex);
+    return g_shares.count(key) != 0;
+}
+
+}  // namespace gridplatform
+
+GRIDPLATFORM_API DWORD GetLastError(void) { return gridplatform::t_lastError; }
+
+GRIDPLATFORM_API void SetLastError(DWORD errorCode) { gridplatform::t_lastError = errorCode; }

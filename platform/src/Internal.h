@@ -1,0 +1,196 @@
+// Internals of libGridPlatform shared by its translation units. The few functions marked
+// GRIDPLATFORM_INTERNAL are exported for the platform's own unit tests; nothing else uses them.
+#pragma once
+
+#include <platform/win32.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#define GRIDPLATFORM_INTERNAL __attribute__((visibility("default")))
+
+// Codes the public header does not name.
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_FILE_TOO_LARGE 223L
+
+namespace gridplatform {
+
+// ---- last error -------------------------------------------------------------------------------
+
+// Sets the calling thread's last error and returns `result`, for `return fail(FALSE, code);`.
+template <typename T>
+inline T fail(T result, DWORD code) {
+    SetLastError(code);
+    return result;
+}
+
+// ---- errno -> Win32 ---------------------------------------------------------------------------
+
+// What kind of call produced the errno: some errnos mean different things to the caller by context
+// (EAGAIN from a lock is a conflict, from a read it is a transient network condition).
+enum class ErrnoContext { Path, Io, Lock };
+
+struct ErrnoRow {
+    int err;
+    const char* name;
+    DWORD path;
+    DWORD io;
+    DWORD lock;
+};
+
+GRIDPLATFORM_INTERNAL DWORD win32FromErrno(int err, ErrnoContext context);
+GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
+
+// ---- paths ------------------------------------------------------------------------------------
+
+struct ParsedPath {
+    enum class Kind { Unc, Posix };
+    Kind kind = Kind::Posix;
+    std::string server;              // Unc only
+    std::string share;               // Unc only
+    std::vector<std::string> parts;  // below the share (Unc) or below "/" (Posix)
+    bool trailingSeparator = false;  // the caller's path ended in '\' or '/'
+    DWORD error = 0;                 // nonzero: the path is malformed (123, 206, 3, 161)
+};
+
+// Lexical parsing of a Win32 path: separators, '.', '..', trailing dots and spaces, invalid names.
+// A relative path is taken relative to `cwd` (a path in the same Win32 form GetCurrentDirectoryA
+// returns). With `allowWildcards`, '*' and '?' are accepted in the last component.
+GRIDPLATFORM_INTERNAL ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcards);
+
+// The POSIX path the parsed path maps to, without any file-system lookup.
+GRIDPLATFORM_INTERNAL std::string posixFromParsed(const ParsedPath& parsed, const std::string& uncRoot);
+
+// The Win32 form of a POSIX directory: under the UNC root it becomes \\server\share\rest.
+GRIDPLATFORM_INTERNAL std::string win32FromPosix(const std::string& posix, const std::string& uncRoot);
+
+// The UNC root: $GRIDAPI_UNC_ROOT, or /mnt/unc. Read once.
+const std::string& uncRoot();
+
+// The current directory in Win32 form (see SetCurrentDirectoryA).
+std::string currentDirectory();
+
+// A parsed path and where it lives on the POSIX side.
+struct Target {
+    ParsedPath parsed;
+    std::string posix;
+    DWORD error = 0;
+};
+
+// Parses `path` (null or empty -> 3, longer than `maxLength` -> 206) and maps it.
+Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH);
+
+// After an exact lookup of `target.posix` failed with ENOENT or ENOTDIR: looks the path up
+// component by component, each first exactly and then without regard to case. On success returns
+// 0 and sets *found to the existing path. Otherwise returns the Win32 error for what is missing
+// (53 server, 67 share, 3 a directory on the way, 2 the last component) and, when only the last
+// component is missing, sets *parentFound to the existing parent directory.
+GRIDPLATFORM_INTERNAL DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound);
+
+// For a call that creates `target` when it does not exist: resolves the parent without regard to
+// case and looks for a case variant of the last component. Returns 0 and sets *path to the
+// existing entry (*exists = true) or to the path to create (*exists = false); or an error.
+DWORD resolveForCreate(const Target& target, std::string* path, bool* exists);
+
+// The error for a lookup of `target` that failed with errno `err`; also re-resolves without regard
+// to case: returns 0 and sets *found when the entry exists under another case.
+DWORD missingOrError(const Target& target, int err, std::string* found);
+
+// Sets the current directory (Win32 form) after the caller changed the process's POSIX one.
+void setCurrentDirectory(const std::string& win32);
+
+// Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
+bool caselessLookups();
+
+// Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
+// to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a
+// wildcard or at the end also matching the end of the name, "*." names without a dot.
+GRIDPLATFORM_INTERNAL bool matchesPattern(const char* name, const char* pattern);
+
+// ---- attributes and times ---------------------------------------------------------------------
+
+// What one statx() tells: everything GetFileAttributesExA and FindNextFileA report.
+struct FileInfo {
+    mode_t mode = 0;
+    std::uint64_t size = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec atime {};
+    struct timespec mtime {};
+    struct timespec ctime {};
+    struct timespec btime {};
+    bool hasBtime = false;
+};
+
+// statx() relative to `dirfd` (AT_FDCWD for a path); returns 0 or the errno.
+int statInfo(int dirfd, const char* path, int flags, FileInfo* info);
+// statx() of an open descriptor.
+int statFd(int fd, FileInfo* info);
+
+DWORD attributesOf(const FileInfo& info);
+FILETIME filetimeFromTimespec(const struct timespec& ts);
+// Creation time as Windows has it: the birth time where the file system keeps one, else the
+// earlier of the change and modification times.
+FILETIME creationTimeOf(const FileInfo& info);
+inline bool isReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+// ---- handles ----------------------------------------------------------------------------------
+
+struct FileKey {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const FileKey& o) const { return dev == o.dev && ino == o.ino; }
+};
+
+struct FileKeyHash {
+    std::size_t operator()(const FileKey& k) const noexcept {
+        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(k.ino) * 1000003u ^
+                                          static_cast<std::uint64_t>(k.dev));
+    }
+};
+
+struct HandleObject {
+    enum class Type { File, Find };
+    explicit HandleObject(Type t) : type(t) {}
+    virtual ~HandleObject() = default;
+    const Type type;
+};
+
+HANDLE insertHandle(std::shared_ptr<HandleObject> object);
+// The object behind `handle` if it is open and of `type`; null otherwise.
+std::shared_ptr<HandleObject> lookupHandle(HANDLE handle, HandleObject::Type type);
+// Removes `handle` if it is open and of `type`; returns the object or null.
+std::shared_ptr<HandleObject> removeHandle(HANDLE handle, HandleObject::Type type);
+
+// ---- share modes ------------------------------------------------------------------------------
+
+// What an open takes part in: only opens for reading, writing or deleting are checked, as on Windows.
+struct ShareAccess {
+    bool read = false;
+    bool write = false;
+    bool del = false;
+    DWORD share = 0;
+    bool participates() const { return read || write || del; }
+};
+
+// Records an open of `key`; false when it conflicts with the opens already recorded.
+bool shareAcquire(const FileKey& key, const ShareAccess& access);
+void shareRelease(const FileKey& key, const ShareAccess& access);
+// Whether every open of `key` allows deleting (or renaming) it.
+bool shareAllowsDelete(const FileKey& key);
+// Whether `key` is open at all by a handle that takes part in sharing.
+bool shareIsOpen(const FileKey& key);
+
+// ---- files (used by CopyFileA and GetTempFileNameA) --------------------------------------------
+
+// CreateFileA for a path already mapped.
+HANDLE openFile(const Target& target, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes);
+// The descriptor behind a file handle, or -1.
+int fileDescriptor(HANDLE handle);
+
+}  // namespace gridplatform

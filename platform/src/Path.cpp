@@ -1,0 +1,347 @@
+// Win32 paths on a POSIX file system: parsing, the UNC root, the current directory and the
+// case-insensitive lookup. docs/platform.md describes the rules.
+#include "Internal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+namespace gridplatform {
+namespace {
+
+constexpr std::size_t kMaxComponent = 255;
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool isInvalidNameChar(char c, bool allowWildcards) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32) return true;
+    switch (c) {
+        case '<':
+        case '>':
+        case ':':
+        case '"':
+        case '|':
+            return true;
+        case '*':
+        case '?':
+            return !allowWildcards;
+        default:
+            return false;
+    }
+}
+
+bool startsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool isDriveSpec(std::string_view s) {
+    return s.size() >= 2 && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')) && s[1] == ':';
+}
+
+std::vector<std::string_view> splitComponents(std::string_view s) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && isSeparator(s[i])) ++i;
+        std::size_t j = i;
+        while (j < s.size() && !isSeparator(s[j])) ++j;
+        if (j > i) out.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+// Component rules as Win32 applies them: '.' and '..' are resolved lexically, a directory name
+// loses one trailing dot, the last name loses all trailing dots and spaces.
+DWORD addComponents(const std::vector<std::string_view>& comps, std::size_t first, bool trailingSeparator,
+                    bool allowWildcards, ParsedPath* out) {
+    for (std::size_t i = first; i < comps.size(); ++i) {
+        std::string comp(comps[i]);
+        const bool last = i + 1 == comps.size() && !trailingSeparator;
+        if (comp == ".") continue;
+        if (comp == "..") {
+            if (!out->parts.empty()) out->parts.pop_back();
+            continue;
+        }
+        const bool wildcardsHere = allowWildcards && i + 1 == comps.size();
+        const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string::npos;
+        if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
+            while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.pop_back();
+            if (comp.empty()) {
+                out->trailingSeparator = true;
+                continue;
+            }
+        } else if (!last && comp.back() == '.') {
+            comp.pop_back();
+            if (comp.empty()) continue;
+        }
+        for (char c : comp) {
+            if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
+        }
+        if (comp.size() > kMaxComponent) return ERROR_FILENAME_EXCED_RANGE;
+        out->parts.push_back(std::move(comp));
+    }
+    return 0;
+}
+
+std::string envOr(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return (v && *v) ? std::string(v) : std::string(fallback);
+}
+
+std::string stripTrailingSlashes(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+std::mutex g_cwdMutex;
+std::string g_cwd;  // empty until first use
+
+// The name in `dir` that equals `name` without regard to ASCII case, or empty.
+std::string findCaseVariant(const std::string& dir, const std::string& name) {
+    std::string match;
+    DIR* d = opendir(dir.empty() ? "/" : dir.c_str());
+    if (!d) return match;
+    while (struct dirent* e = readdir(d)) {
+        if (strcasecmp(e->d_name, name.c_str()) == 0) {
+            match = e->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    return match;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.empty() ? "/" : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+const std::string& uncRoot() {
+    static const std::string root = stripTrailingSlashes(envOr("GRIDAPI_UNC_ROOT", "/mnt/unc"));
+    return root;
+}
+
+bool caselessLookups() {
+    static const bool on = envOr("GRIDAPI_CASELESS", "1") != "0";
+    return on;
+}
+
+ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcards) {
+    ParsedPath out;
+    std::string_view p(path);
+    std::string full;
+    if (p.size() >= 4 && isSeparator(p[0]) && isSeparator(p[1]) && (p[2] == '?' || p[2] == '.') && isSeparator(p[3])) {
+        // \\?\UNC\server\share is the long form of \\server\share; devices and drives do not exist here.
+        std::string_view rest = p.substr(4);
+        if (p[2] == '?' && startsWithNoCase(rest, "UNC") && rest.size() > 3 && isSeparator(rest[3])) {
+            full = "\\\\" + std::string(rest.substr(4));
+        } else {
+            out.error = isDriveSpec(rest) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME;
+            return out;
+        }
+    } else if (isDriveSpec(p)) {
+        out.error = ERROR_PATH_NOT_FOUND;  // no drive letters on this side
+        return out;
+    } else if (!p.empty() && isSeparator(p[0])) {
+        full = std::string(p);
+    } else {
+        full = cwd;
+        if (!full.empty() && !isSeparator(full.back())) full += '\\';
+        full += p;
+    }
+
+    const bool unc = full.size() >= 2 && isSeparator(full[0]) && isSeparator(full[1]);
+    out.trailingSeparator = !full.empty() && isSeparator(full.back());
+    const std::vector<std::string_view> comps = splitComponents(full);
+    std::size_t first = 0;
+    if (unc) {
+        out.kind = ParsedPath::Kind::Unc;
+        if (comps.size() < 2) {
+            out.error = ERROR_BAD_PATHNAME;
+            return out;
+        }
+        out.server = std::string(comps[0]);
+        out.share = std::string(comps[1]);
+        for (const std::string* name : {&out.server, &out.share}) {
+            if (*name == "." || *name == "..") {
+                out.error = ERROR_BAD_PATHNAME;
+                return out;
+            }
+            for (char c : *name) {
+                if (isInvalidNameChar(c, false)) {
+                    out.error = ERROR_INVALID_NAME;
+                    return out;
+                }
+            }
+        }
+        first = 2;
+    }
+    out.error = addComponents(comps, first, out.trailingSeparator, allowWildcards, &out);
+    return out;
+}
+
+std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
+    std::string out;
+    if (parsed.kind == ParsedPath::Kind::Unc) {
+        out = root + '/' + parsed.server + '/' + parsed.share;
+    }
+    for (const std::string& part : parsed.parts) {
+        out += '/';
+        out += part;
+    }
+    // A trailing separator stays: it makes the lookup fail for anything but a directory.
+    if (out.empty() || (parsed.trailingSeparator && !parsed.parts.empty())) out += '/';
+    return out;
+}
+
+std::string win32FromPosix(const std::string& posix, const std::string& root) {
+    if (posix.size() > root.size() + 1 && posix.compare(0, root.size(), root) == 0 && posix[root.size()] == '/') {
+        const std::vector<std::string_view> comps = splitComponents(std::string_view(posix).substr(root.size()));
+        if (comps.size() >= 2) {
+            std::string out = "\\";
+            for (std::string_view c : comps) {
+                out += '\\';
+                out += c;
+            }
+            if (comps.size() == 2) out += '\\';  // a share's root keeps its separator, as a drive's does
+            return out;
+        }
+    }
+    return posix;
+}
+
+std::string currentDirectory() {
+    std::lock_guard<std::mutex> lock(g_cwdMutex);
+    if (g_cwd.empty()) {
+        char buf[4096];
+        g_cwd = getcwd(buf, sizeof buf) ? win32FromPosix(buf, uncRoot()) : std::string("/");
+    }
+    return g_cwd;
+}
+
+void setCurrentDirectory(const std::string& win32) {
+    std::lock_guard<std::mutex> lock(g_cwdMutex);
+    g_cwd = win32;
+}
+
+Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
+    Target t;
+    if (!path) {
+        t.error = ERROR_PATH_NOT_FOUND;
+        return t;
+    }
+    const std::size_t len = std::strlen(path);
+    if (len > maxLength) {
+        t.error = ERROR_FILENAME_EXCED_RANGE;
+        return t;
+    }
+    if (len == 0) {
+        t.error = ERROR_PATH_NOT_FOUND;
+        return t;
+    }
+    const bool relative = !isSeparator(path[0]) && !isDriveSpec(path);
+    t.parsed = parsePath(path, relative ? currentDirectory() : std::string(), allowWildcards);
+    t.error = t.parsed.error;
+    if (!t.error) t.posix = posixFromParsed(t.parsed, uncRoot());
+    return t;
+}
+
+DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound) {
+    const ParsedPath& pp = target.parsed;
+    struct Step {
+        const std::string* name;
+        DWORD missing;
+    };
+    std::vector<Step> steps;
+    std::string cur;
+    if (pp.kind == ParsedPath::Kind::Unc) {
+        cur = uncRoot();
+        steps.push_back({&pp.server, ERROR_BAD_NETPATH});
+        steps.push_back({&pp.share, ERROR_BAD_NET_NAME});
+    }
+    for (std::size_t i = 0; i < pp.parts.size(); ++i) {
+        steps.push_back(
+            {&pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
+    }
+
+    std::size_t start = 0;
+    // Usually only the last name differs: start from its parent when that exists as written.
+    if (steps.size() >= 2) {
+        std::string parent = cur;
+        for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent += '/' + *steps[i].name;
+        if (isDirectory(parent)) {
+            cur = parent;
+            start = steps.size() - 1;
+        }
+    }
+
+    for (std::size_t i = start; i < steps.size(); ++i) {
+        const bool last = i + 1 == steps.size();
+        std::string candidate = cur + '/' + *steps[i].name;
+        struct stat st;
+        if (stat(candidate.c_str(), &st) != 0) {
+            const int e = errno;
+            if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
+            if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
+            const std::string variant = caselessLookups() ? findCaseVariant(cur, *steps[i].name) : std::string();
+            if (variant.empty()) {
+                if (last && parentFound) *parentFound = cur.empty() ? "/" : cur;
+                return steps[i].missing;
+            }
+            candidate = cur + '/' + variant;
+            if (stat(candidate.c_str(), &st) != 0) return win32FromErrno(errno, ErrnoContext::Path);
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            if (!last) return ERROR_PATH_NOT_FOUND;
+            if (pp.trailingSeparator) return ERROR_INVALID_NAME;
+        }
+        cur = std::move(candidate);
+    }
+    if (found) *found = cur.empty() ? "/" : cur;
+    return 0;
+}
+
+DWORD missingOrError(const Target& target, int err, std::string* found) {
+    if (err != ENOENT && err != ENOTDIR) return win32FromErrno(err, ErrnoContext::Path);
+    return lookupCaseless(target, found, nullptr);
+}
+
+DWORD resolveForCreate(const Target& target, std::string* path, bool* exists) {
+    struct stat st;
+    if (stat(target.posix.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode) && target.parsed.trailingSeparator) return ERROR_INVALID_NAME;
+        *path = target.posix;
+        *exists = true;
+        return 0;
+    }
+    const int e = errno;
+    if (e != ENOENT && e != ENOTDIR) return win32FromErrno(e, ErrnoContext::Path);
+    std::string found;
+    std::string parent;
+    const DWORD err = lookupCaseless(target, &found, &parent);
+    if (err == 0) {
+        *path = found;
+        *exists = true;
+        return 0;
+    }
+    if (err == ERROR_FILE_NOT_FOUND && !target.parsed.parts.empty()) {
+        *path = (parent == "/" ? std::string() : parent) + '/' + target.parsed.parts.back();
+        *exists = false;
+        return 0;
+    }
+    return err;
+}
+
+}  // namespace gridplatform

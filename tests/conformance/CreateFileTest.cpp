@@ -1,0 +1,305 @@
+// CreateFileA: dispositions, access, share modes, directories, read-only files and handles.
+#include <gtest/gtest.h>
+
+#include "Conformance.h"
+
+namespace {
+
+using namespace conformance;
+using gridtest::TestShare;
+
+class CreateFileTest : public TestShare {};
+
+TEST_F(CreateFileTest, DispositionsCreateOpenAndTruncateAsDocumented) {
+    struct Row {
+        const char* name;
+        DWORD disposition;
+        bool existsBefore;
+        Outcome expected;
+        const char* contentAfter;  // null: no file afterwards
+    };
+    const Row rows[] = {
+        {"create new, absent", CREATE_NEW, false, succeedsWith(0), ""},
+        {"create new, present", CREATE_NEW, true, failsWith(ERROR_FILE_EXISTS), "old"},
+        {"create always, absent", CREATE_ALWAYS, false, succeedsWith(0), ""},
+        {"create always, present", CREATE_ALWAYS, true, succeedsWith(ERROR_ALREADY_EXISTS), ""},
+        {"open existing, absent", OPEN_EXISTING, false, failsWith(ERROR_FILE_NOT_FOUND), nullptr},
+        {"open existing, present", OPEN_EXISTING, true, succeedsWith(0), "old"},
+        {"open always, absent", OPEN_ALWAYS, false, succeedsWith(0), ""},
+        {"open always, present", OPEN_ALWAYS, true, succeedsWith(ERROR_ALREADY_EXISTS), "old"},
+        {"truncate existing, absent", TRUNCATE_EXISTING, false, failsWith(ERROR_FILE_NOT_FOUND), nullptr},
+        {"truncate existing, present", TRUNCATE_EXISTING, true, succeedsWith(0), ""},
+        {"disposition 0", 0, true, failsWith(ERROR_INVALID_PARAMETER), "old"},
+        {"disposition 6", 6, true, failsWith(ERROR_INVALID_PARAMETER), "old"},
+    };
+    int i = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = path("d" + std::to_string(i++));
+        if (row.existsBefore) {
+            ASSERT_TRUE(writeFile(file, "old"));
+        }
+        HANDLE h = INVALID_HANDLE_VALUE;
+        const Outcome got = outcomeOf([&] {
+            h = openFile(file, GENERIC_READ | GENERIC_WRITE, 0, row.disposition);
+            return h != INVALID_HANDLE_VALUE;
+        });
+        EXPECT_EQ(got, row.expected);
+        if (h != INVALID_HANDLE_VALUE) {
+            EXPECT_TRUE(CloseHandle(h));
+        }
+        if (row.contentAfter) {
+            EXPECT_EQ(readFile(file), row.contentAfter);
+        } else {
+            EXPECT_FALSE(exists(file));
+        }
+    }
+}
+
+TEST_F(CreateFileTest, TruncateExistingNeedsWriteAccess) {
+    ASSERT_TRUE(writeFile(path("f"), "old"));
+    EXPECT_EQ(
+        outcomeOf([&] { return openFile(path("f"), GENERIC_READ, 0, TRUNCATE_EXISTING) != INVALID_HANDLE_VALUE; }),
+        failsWith(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(readFile(path("f")), "old");
+}
+
+TEST_F(CreateFileTest, AccessMaskLimitsWhatTheHandleMayDo) {
+    ASSERT_TRUE(writeFile(path("f"), "data"));
+    char buf[4];
+    DWORD n = 0;
+    {
+        HandleCloser reader{openFile(path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+        ASSERT_NE(reader.h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(outcomeOf([&] { return WriteFile(reader.h, "x", 1, &n, nullptr); }), failsWith(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(outcomeOf([&] { return SetEndOfFile(reader.h); }), failsWith(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(outcomeOf([&] { return ReadFile(reader.h, buf, 4, &n, nullptr); }), kOk);
+        EXPECT_EQ(n, 4u);
+    }
+    {
+        HandleCloser writer{openFile(path("f"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+        ASSERT_NE(writer.h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(outcomeOf([&] { return ReadFile(writer.h, buf, 4, &n, nullptr); }), failsWith(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(outcomeOf([&] { return WriteFile(writer.h, "D", 1, &n, nullptr); }), kOk);
+    }
+    EXPECT_EQ(readFile(path("f")), "Data");
+}
+
+TEST_F(CreateFileTest, AppendDataOnlyWritesAtTheEnd) {
+    ASSERT_TRUE(writeFile(path("f"), "abc"));
+    HandleCloser h{openFile(path("f"), FILE_APPEND_DATA, FILE_SHARE_READ)};
+    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h.h, "de", 2, &n, nullptr));
+    EXPECT_EQ(readFile(path("f")), "abcde");
+}
+
+TEST_F(CreateFileTest, ShareModesConflictAsOnWindows) {
+    constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, D = DELETE, RA = FILE_READ_ATTRIBUTES;
+    constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SD = FILE_SHARE_DELETE;
+    struct Row {
+        const char* name;
+        DWORD firstAccess, firstShare, secondAccess, secondShare;
+        bool secondOpens;
+    };
+    const Row rows[] = {
+        {"readers sharing read", R, SR, R, SR, true},
+        {"writer after a reader not sharing write", R, SR, W, SR | SW, false},
+        {"writer after a reader sharing write", R, SR | SW, W, SR, true},
+        {"reader after a writer sharing nothing", W, 0, R, SR | SW | SD, false},
+        {"reader denying read to a reader", R, SR | SW | SD, R, 0, false},
+        {"reader denying write to a reader", R, SR | SW | SD, R, SR, true},
+        {"reader denying write to a writer", W, SR | SW | SD, R, SR, false},
+        {"delete access after a reader not sharing delete", R, SR | SW, D, SR | SW | SD, false},
+        {"delete access after a reader sharing delete", R, SR | SW | SD, D, SR | SW | SD, true},
+        {"attributes-only open does not take part", RA, 0, R | W, 0, true},
+        {"attributes-only open after an exclusive one", R | W, 0, RA, 0, true},
+    };
+    ASSERT_TRUE(writeFile(path("f"), "x"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleCloser first{openFile(path("f"), row.firstAccess, row.firstShare)};
+        ASSERT_NE(first.h, INVALID_HANDLE_VALUE) << GetLastError();
+        HandleCloser second{INVALID_HANDLE_VALUE};
+        const Outcome got = outcomeOf([&] {
+            second.h = openFile(path("f"), row.secondAccess, row.secondShare);
+            return second.h != INVALID_HANDLE_VALUE;
+        });
+        EXPECT_EQ(got, row.secondOpens ? succeedsWith(0) : failsWith(ERROR_SHARING_VIOLATION));
+    }
+}
+
+TEST_F(CreateFileTest, ClosingAHandleReleasesItsShareMode) {
+    ASSERT_TRUE(writeFile(path("f"), "x"));
+    HANDLE first = openFile(path("f"), GENERIC_READ | GENERIC_WRITE, 0);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(openFile(path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(first));
+    HandleCloser second{openFile(path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    EXPECT_NE(second.h, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(CreateFileTest, DeleteAndMoveOfAnOpenFileNeedShareDelete) {
+    struct Row {
+        const char* name;
+        DWORD share;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"opened without share delete", FILE_SHARE_READ | FILE_SHARE_WRITE, failsWith(ERROR_SHARING_VIOLATION)},
+        {"opened with share delete", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOk},
+    };
+    int i = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string a = path("a" + std::to_string(i)), b = path("b" + std::to_string(i)),
+                          c = path("c" + std::to_string(i));
+        ++i;
+        ASSERT_TRUE(writeFile(a, "x"));
+        ASSERT_TRUE(writeFile(b, "x"));
+        HANDLE ha = openFile(a, GENERIC_READ, row.share);
+        HANDLE hb = openFile(b, GENERIC_READ, row.share);
+        ASSERT_NE(ha, INVALID_HANDLE_VALUE);
+        ASSERT_NE(hb, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(outcomeOf([&] { return DeleteFileA(a.c_str()); }), row.expected);
+        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(b.c_str(), c.c_str(), 0); }), row.expected);
+        CloseHandle(ha);
+        CloseHandle(hb);
+        EXPECT_EQ(exists(a), !row.expected.ok);
+        EXPECT_EQ(exists(c), row.expected.ok);
+    }
+}
+
+TEST_F(CreateFileTest, DirectoriesOpenOnlyWithBackupSemantics) {
+    const std::string d = path("dir");
+    ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    struct Row {
+        const char* name;
+        DWORD disposition;
+        DWORD flags;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"open without backup semantics", OPEN_EXISTING, 0, failsWith(ERROR_ACCESS_DENIED)},
+        {"open with backup semantics", OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, succeedsWith(0)},
+        {"open always with backup semantics", OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS,
+         succeedsWith(ERROR_ALREADY_EXISTS)},
+        {"create new over a directory", CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS, failsWith(ERROR_FILE_EXISTS)},
+        {"create always over a directory", CREATE_ALWAYS, 0, failsWith(ERROR_ACCESS_DENIED)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleCloser h{INVALID_HANDLE_VALUE};
+        EXPECT_EQ(outcomeOf([&] {
+                      h.h = openFile(d, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     row.disposition, row.flags);
+                      return h.h != INVALID_HANDLE_VALUE;
+                  }),
+                  row.expected);
+    }
+    EXPECT_TRUE(PathIsDirectoryA(d.c_str()));
+}
+
+TEST_F(CreateFileTest, ReadOnlyAttributeGuardsTheFile) {
+    const std::string f = path("ro");
+    {
+        // A new read-only file can still be written through the handle that created it.
+        HandleCloser h{openFile(f, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_READONLY)};
+        ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
+        DWORD n = 0;
+        EXPECT_TRUE(WriteFile(h.h, "ro", 2, &n, nullptr));
+    }
+    const DWORD attrs = GetFileAttributesA(f.c_str());
+    ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attrs & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(attrs & FILE_ATTRIBUTE_DIRECTORY);
+
+    HandleCloser reader{openFile(f, GENERIC_READ, FILE_SHARE_READ)};
+    EXPECT_NE(reader.h, INVALID_HANDLE_VALUE);
+    CloseHandle(reader.h);
+    reader.h = INVALID_HANDLE_VALUE;
+
+    if (underWine()) {
+        GTEST_SKIP() << "Wine running as root opens and deletes read-only files; Windows refuses";
+    }
+    struct Row {
+        const char* name;
+        DWORD access;
+        DWORD disposition;
+    };
+    const Row rows[] = {
+        {"open for writing", GENERIC_WRITE, OPEN_EXISTING},
+        {"create always over it", GENERIC_WRITE, CREATE_ALWAYS},
+        {"truncate it", GENERIC_WRITE, TRUNCATE_EXISTING},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf([&] { return openFile(f, row.access, 0, row.disposition) != INVALID_HANDLE_VALUE; }),
+                  failsWith(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(outcomeOf([&] { return DeleteFileA(f.c_str()); }), failsWith(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(readFile(f), "ro");
+
+    // Clearing the attribute gives write access back.
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(GetFileAttributesA(f.c_str()) & FILE_ATTRIBUTE_READONLY);
+    HandleCloser writer{openFile(f, GENERIC_WRITE, 0)};
+    EXPECT_NE(writer.h, INVALID_HANDLE_VALUE);
+    CloseHandle(writer.h);
+    writer.h = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(DeleteFileA(f.c_str()));
+}
+
+TEST_F(CreateFileTest, WriteThroughHandleWritesAndFlushes) {
+    HandleCloser h{openFile(path("wt"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_WRITE_THROUGH)};
+    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h.h, "durable", 7, &n, nullptr));
+    EXPECT_TRUE(FlushFileBuffers(h.h));
+    EXPECT_EQ(GetFileSize(h.h, nullptr), 7u);
+}
+
+TEST_F(CreateFileTest, ClosedAndForeignHandlesAreInvalid) {
+    ASSERT_TRUE(writeFile(path("f"), "abc"));
+    WIN32_FIND_DATAA fd;
+    HANDLE search = FindFirstFileA(path("*").c_str(), &fd);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    HandleCloser file{openFile(path("f"), GENERIC_READ, FILE_SHARE_READ)};
+    ASSERT_NE(file.h, INVALID_HANDLE_VALUE);
+    // Closed last: Windows reuses handle values, and nothing may be opened between here and the checks.
+    HANDLE closed = openFile(path("f"), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(closed));
+
+    char buf[4];
+    DWORD n = 0;
+    LARGE_INTEGER li{};
+    OVERLAPPED ov{};
+    struct Row {
+        const char* name;
+        HANDLE h;
+    };
+    const Row rows[] = {{"closed handle", closed}, {"null handle", nullptr}, {"search handle", search}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Outcome invalid = failsWith(ERROR_INVALID_HANDLE);
+        EXPECT_EQ(outcomeOf([&] { return ReadFile(row.h, buf, 1, &n, nullptr); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return WriteFile(row.h, buf, 1, &n, nullptr); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return FlushFileBuffers(row.h); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return SetEndOfFile(row.h); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return SetFilePointerEx(row.h, li, nullptr, FILE_BEGIN); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return SetFilePointer(row.h, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER; }),
+                  invalid);
+        EXPECT_EQ(outcomeOf([&] { return GetFileSize(row.h, nullptr) != INVALID_FILE_SIZE; }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return GetFileSizeEx(row.h, &li); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return LockFileEx(row.h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov); }), invalid);
+        EXPECT_EQ(outcomeOf([&] { return UnlockFileEx(row.h, 0, 1, 0, &ov); }), invalid);
+    }
+    EXPECT_EQ(outcomeOf([&] { return CloseHandle(closed); }), failsWith(ERROR_INVALID_HANDLE));
+    // A file handle is no search handle.
+    EXPECT_EQ(outcomeOf([&] { return FindNextFileA(file.h, &fd); }), failsWith(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_EQ(outcomeOf([&] { return FindNextFileA(search, &fd); }), failsWith(ERROR_INVALID_HANDLE));
+}
+
+}  // namespace

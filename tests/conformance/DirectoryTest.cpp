@@ -1,0 +1,354 @@
+// Searching, directories, delete, copy, move, temporary names, free space and the shlwapi tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <vector>
+
+#include "Conformance.h"
+
+namespace {
+
+using namespace conformance;
+using gridtest::TestShare;
+
+class DirectoryTest : public TestShare {
+  protected:
+    // The names a search finds, or the error it fails with.
+    std::pair<std::set<std::string>, DWORD> search(const std::string& pattern) {
+        WIN32_FIND_DATAA fd;
+        SetLastError(0xDEADBEEF);
+        HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return {{}, GetLastError()};
+        std::set<std::string> names;
+        do {
+            names.insert(fd.cFileName);
+        } while (FindNextFileA(h, &fd));
+        const DWORD end = GetLastError();
+        FindClose(h);
+        return {names, end};
+    }
+};
+
+TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
+    for (const char* f : {"a.txt", "b.TXT", "abc", "abc.d", "x.tar.gz"}) ASSERT_TRUE(writeFile(path(f), "abc"));
+    ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
+    using Names = std::set<std::string>;
+    const Names all{".", "..", "a.txt", "abc", "abc.d", "b.TXT", "Sub", "x.tar.gz"};
+    struct Row {
+        const char* pattern;
+        Names names;
+        DWORD error;  // 18 when names were found and the search ran to its end
+        bool wineDiffers;
+    };
+    const Row rows[] = {
+        {"*", all, ERROR_NO_MORE_FILES, false},
+        {"*.*", all, ERROR_NO_MORE_FILES, false},
+        {"*.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
+        {"*.TXT", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
+        {"?.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
+        {"ab?", {"abc"}, ERROR_NO_MORE_FILES, false},
+        {"abc.*", {"abc", "abc.d"}, ERROR_NO_MORE_FILES, false},
+        {"*.gz", {"x.tar.gz"}, ERROR_NO_MORE_FILES, false},
+        {"x*z", {"x.tar.gz"}, ERROR_NO_MORE_FILES, false},
+        {"A.TXT", {"a.txt"}, ERROR_NO_MORE_FILES, false},
+        {"abc.", {"abc"}, ERROR_NO_MORE_FILES, false},
+        {"sub", {"Sub"}, ERROR_NO_MORE_FILES, false},
+        // "*." finds the names without an extension; Wine ignores a trailing dot and finds all.
+        {"*.", {".", "..", "abc", "Sub"}, ERROR_NO_MORE_FILES, true},
+        {"nomatch*", {}, ERROR_FILE_NOT_FOUND, false},
+        {"missing.txt", {}, ERROR_FILE_NOT_FOUND, false},
+        {"missing\\*", {}, ERROR_PATH_NOT_FOUND, false},
+        {"a.txt\\*", {}, ERROR_DIRECTORY, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pattern);
+        if (row.wineDiffers && underWine()) continue;
+        const auto got = search(path(row.pattern));
+        EXPECT_EQ(got.first, row.names);
+        EXPECT_EQ(got.second, row.error);
+    }
+}
+
+TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
+    ASSERT_TRUE(writeFile(path("data.bin"), std::string(1234, 'x')));
+    ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path("data.bin").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(outcomeOf([&] { return FindNextFileA(h, &fd); }), failsWith(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(h));
+    EXPECT_EQ(outcomeOf([&] { return FindClose(h); }), failsWith(ERROR_INVALID_HANDLE));
+
+    h = FindFirstFileA(path("data.bin").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    EXPECT_STREQ(fd.cFileName, "data.bin");
+    EXPECT_EQ(fd.nFileSizeLow, 1234u);
+    EXPECT_EQ(fd.nFileSizeHigh, 0u);
+    EXPECT_FALSE(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(path("data.bin").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.dwFileAttributes, fd.dwFileAttributes);
+    EXPECT_EQ(data.nFileSizeLow, 1234u);
+    EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, fd.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwHighDateTime);
+    // FILETIMEs count 100 ns from 1601: anything written now lies after 2020.
+    const ULONGLONG written = (ULONGLONG(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
+    EXPECT_GT(written, 132223104000000000ull);
+
+    h = FindFirstFileA(path("S*").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    EXPECT_STREQ(fd.cFileName, "Sub");
+    EXPECT_TRUE(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(fd.nFileSizeLow, 0u);
+
+    EXPECT_EQ(outcomeOf([&] { return GetFileAttributesExA(path("data.bin").c_str(), GetFileExMaxInfoLevel, &data); }),
+              failsWith(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(DirectoryTest, CreateAndRemoveDirectories) {
+    ASSERT_TRUE(writeFile(path("file"), "x"));
+    struct Row {
+        const char* name;
+        std::string path;
+        Outcome expected;
+    };
+    const Row creates[] = {
+        {"new", path("d"), kOk},
+        {"existing", path("d"), failsWith(ERROR_ALREADY_EXISTS)},
+        {"existing in another case", path("D"), failsWith(ERROR_ALREADY_EXISTS)},
+        {"over a file", path("file"), failsWith(ERROR_ALREADY_EXISTS)},
+        {"below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+        {"nested", path("d\\e"), kOk},
+        {"invalid name", path("a|b"), failsWith(ERROR_INVALID_NAME)},
+    };
+    for (const Row& row : creates) {
+        SCOPED_TRACE(std::string("create ") + row.name);
+        EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(row.path.c_str(), nullptr); }), row.expected);
+    }
+    std::wstring wide(dir().begin(), dir().end());
+    wide += L"\\wide";
+    EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), kOk);
+    EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), failsWith(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(PathIsDirectoryA(path("wide").c_str()));
+
+    const Row removes[] = {
+        {"not empty", path("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
+        {"empty", path("d\\e"), kOk},
+        {"missing", path("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
+        {"below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+        {"a file", path("file"), failsWith(ERROR_DIRECTORY)},
+        {"emptied", path("D"), kOk},
+    };
+    for (const Row& row : removes) {
+        SCOPED_TRACE(std::string("remove ") + row.name);
+        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(row.path.c_str()); }), row.expected);
+    }
+    EXPECT_FALSE(exists(path("d")));
+    EXPECT_TRUE(exists(path("file")));
+}
+
+TEST_F(DirectoryTest, RemoveDirectoryOfAnOpenDirectoryNeedsShareDelete) {
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    HandleCloser h{openFile(path("d"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS)};
+    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), failsWith(ERROR_SHARING_VIOLATION));
+    CloseHandle(h.h);
+    h.h = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
+}
+
+TEST_F(DirectoryTest, DeleteFileRemovesFilesOnly) {
+    ASSERT_TRUE(writeFile(path("f"), "x"));
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    struct Row {
+        const char* name;
+        std::string path;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"a file, in another case", path("F"), kOk},
+        {"the file again", path("f"), failsWith(ERROR_FILE_NOT_FOUND)},
+        {"a directory", path("d"), failsWith(ERROR_ACCESS_DENIED)},
+        {"below a missing directory", path("missing\\f"), failsWith(ERROR_PATH_NOT_FOUND)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf([&] { return DeleteFileA(row.path.c_str()); }), row.expected);
+    }
+}
+
+TEST_F(DirectoryTest, CopyFileCopiesDataAttributesAndTimes) {
+    ASSERT_TRUE(writeFile(path("src"), "source data"));
+    ASSERT_TRUE(writeFile(path("existing"), "old"));
+    struct Row {
+        const char* name;
+        std::string to;
+        BOOL failIfExists;
+        Outcome expected;
+        const char* contentAfter;
+    };
+    const Row rows[] = {
+        {"to a new name", path("new"), TRUE, kOk, "source data"},
+        {"onto an existing file, failing if it exists", path("existing"), TRUE, failsWith(ERROR_FILE_EXISTS), "old"},
+        {"onto an existing file", path("existing"), FALSE, kOk, "source data"},
+        {"into a missing directory", path("missing\\new"), FALSE, failsWith(ERROR_PATH_NOT_FOUND), nullptr},
+        {"onto itself", path("src"), FALSE, failsWith(ERROR_SHARING_VIOLATION), "source data"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf([&] { return CopyFileA(path("src").c_str(), row.to.c_str(), row.failIfExists); }),
+                  row.expected);
+        if (row.contentAfter) {
+            EXPECT_EQ(readFile(row.to), row.contentAfter);
+        }
+    }
+
+    // A read-only source gives a read-only copy with the same write time.
+    ASSERT_TRUE(SetFileAttributesA(path("src").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CopyFileA(path("src").c_str(), path("ro-copy").c_str(), TRUE));
+    WIN32_FILE_ATTRIBUTE_DATA a, b;
+    ASSERT_TRUE(GetFileAttributesExA(path("src").c_str(), GetFileExInfoStandard, &a));
+    ASSERT_TRUE(GetFileAttributesExA(path("ro-copy").c_str(), GetFileExInfoStandard, &b));
+    EXPECT_TRUE(b.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(b.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(b.ftLastWriteTime.dwHighDateTime, a.ftLastWriteTime.dwHighDateTime);
+    EXPECT_EQ(b.nFileSizeLow, 11u);
+
+    // A source open without share read cannot be copied.
+    HandleCloser locked{openFile(path("existing"), GENERIC_READ | GENERIC_WRITE, 0)};
+    ASSERT_NE(locked.h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(outcomeOf([&] { return CopyFileA(path("existing").c_str(), path("x").c_str(), FALSE); }),
+              failsWith(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(exists(path("x")));
+}
+
+TEST_F(DirectoryTest, MoveFileExRenamesAndReplaces) {
+    ASSERT_TRUE(writeFile(path("a"), "A"));
+    ASSERT_TRUE(writeFile(path("b"), "B"));
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    struct Row {
+        const char* name;
+        std::string from, to;
+        DWORD flags;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"onto an existing file", path("a"), path("b"), 0, failsWith(ERROR_ALREADY_EXISTS)},
+        {"onto an existing file in another case", path("a"), path("B"), 0, failsWith(ERROR_ALREADY_EXISTS)},
+        {"replacing an existing file", path("a"), path("b"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, kOk},
+        {"a missing file", path("a"), path("c"), 0, failsWith(ERROR_FILE_NOT_FOUND)},
+        {"into a missing directory", path("b"), path("missing\\b"), 0, failsWith(ERROR_PATH_NOT_FOUND)},
+        {"replacing a directory", path("b"), path("d"), MOVEFILE_REPLACE_EXISTING, failsWith(ERROR_ACCESS_DENIED)},
+        {"into a directory", path("b"), path("d\\b"), MOVEFILE_COPY_ALLOWED, kOk},
+        {"a directory", path("d"), path("e"), 0, kOk},
+        {"to another case of its own name", path("e\\b"), path("e\\B"), 0, kOk},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(row.from.c_str(), row.to.c_str(), row.flags); }), row.expected);
+    }
+    EXPECT_EQ(readFile(path("e\\b")), "A");
+    EXPECT_FALSE(exists(path("a")));
+    EXPECT_FALSE(exists(path("d")));
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path("e\\*").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::set<std::string> names;
+    do {
+        names.insert(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "B"}));
+}
+
+TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {
+    char name[MAX_PATH];
+    const UINT first = GetTempFileNameA(dir().c_str(), "grd", 0, name);
+    ASSERT_NE(first, 0u) << GetLastError();
+    std::string n = name;
+    EXPECT_EQ(n.substr(0, dir().size() + 4), dir() + "\\grd");
+    std::string ext = n.substr(n.size() - 4);
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    EXPECT_EQ(ext, ".tmp");
+    EXPECT_TRUE(exists(n));
+
+    char second[MAX_PATH];
+    ASSERT_NE(GetTempFileNameA(dir().c_str(), "grd", 0, second), 0u);
+    EXPECT_NE(std::string(second), n);
+
+    // With a number of its own the name is only formed.
+    char fixed[MAX_PATH];
+    EXPECT_EQ(GetTempFileNameA(dir().c_str(), "grd", 0xABC, fixed), 0xABCu);
+    std::string f = fixed;
+    std::transform(f.begin(), f.end(), f.begin(), ::tolower);
+    EXPECT_EQ(f.substr(f.size() - 11), "\\grdabc.tmp");
+    EXPECT_FALSE(exists(fixed));
+
+    EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(path("missing").c_str(), "grd", 0, name) != 0; }),
+              failsWith(ERROR_DIRECTORY));
+}
+
+TEST_F(DirectoryTest, DiskFreeSpaceIsReported) {
+    ULARGE_INTEGER avail{}, total{}, freeBytes{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA(dir().c_str(), &avail, &total, &freeBytes));
+    EXPECT_GT(total.QuadPart, 0u);
+    EXPECT_GT(avail.QuadPart, 0u);
+    EXPECT_LE(avail.QuadPart, freeBytes.QuadPart);
+    EXPECT_LE(freeBytes.QuadPart, total.QuadPart);
+
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    ASSERT_TRUE(GetDiskFreeSpaceA((gridtest::shareRoot() + "\\").c_str(), &sectorsPerCluster, &bytesPerSector,
+                                  &freeClusters, &clusters));
+    EXPECT_GT(sectorsPerCluster, 0u);
+    EXPECT_GT(bytesPerSector, 0u);
+    EXPECT_GT(clusters, 0u);
+    EXPECT_LE(freeClusters, clusters);
+
+    EXPECT_EQ(outcomeOf([&] { return GetDiskFreeSpaceExA(path("missing\\").c_str(), &avail, &total, &freeBytes); }),
+              failsWith(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(DirectoryTest, ShlwapiPathTests) {
+    ASSERT_TRUE(writeFile(path("f"), "x"));
+    ASSERT_TRUE(CreateDirectoryA(path("empty").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(path("full").c_str(), nullptr));
+    ASSERT_TRUE(writeFile(path("full\\f"), "x"));
+    struct Row {
+        const char* name;
+        std::string path;
+        BOOL exists, isDirectory, isEmpty;
+        DWORD missingError;  // the last error a missing name leaves
+    };
+    const Row rows[] = {
+        {"file", path("f"), TRUE, FALSE, FALSE, 0},
+        {"empty directory", path("empty"), TRUE, FILE_ATTRIBUTE_DIRECTORY, TRUE, 0},
+        {"directory with a file", path("full"), TRUE, FILE_ATTRIBUTE_DIRECTORY, FALSE, 0},
+        {"missing", path("missing"), FALSE, FALSE, FALSE, ERROR_FILE_NOT_FOUND},
+        {"below a missing directory", path("missing\\x"), FALSE, FALSE, FALSE, ERROR_PATH_NOT_FOUND},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const char* p = row.path.c_str();
+        SetLastError(0xDEADBEEF);
+        EXPECT_EQ(PathFileExistsA(p), row.exists);
+        if (!row.exists) {
+            EXPECT_EQ(GetLastError(), row.missingError);
+        }
+        EXPECT_EQ(PathIsDirectoryA(p), row.isDirectory);
+        SetLastError(0xDEADBEEF);
+        EXPECT_EQ(PathIsDirectoryEmptyA(p), row.isEmpty);
+        if (!row.exists) {
+            EXPECT_EQ(GetLastError(), row.missingError);
+        }
+        if (row.isEmpty) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+        }
+    }
+}
+
+}  // namespace

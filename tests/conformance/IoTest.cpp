@@ -1,0 +1,246 @@
+// ReadFile / WriteFile, the file pointer, sizes, SetEndOfFile and byte-range locks.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Conformance.h"
+
+namespace {
+
+using namespace conformance;
+using gridtest::TestShare;
+
+class IoTest : public TestShare {
+  protected:
+    void SetUp() override {
+        TestShare::SetUp();
+        file_ = path("io");
+        ASSERT_TRUE(writeFile(file_, std::string(100, 'a')));
+        h_ = openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_NE(h_, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        TestShare::TearDown();
+    }
+    LONGLONG position() {
+        LARGE_INTEGER zero{}, pos{};
+        EXPECT_TRUE(SetFilePointerEx(h_, zero, &pos, FILE_CURRENT));
+        return pos.QuadPart;
+    }
+    std::string file_;
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(IoTest, SetFilePointerExMovesByMethod) {
+    struct Row {
+        const char* name;
+        LONGLONG distance;
+        DWORD method;
+        Outcome expected;
+        LONGLONG position;  // afterwards; every row starts at 50
+    };
+    const Row rows[] = {
+        {"from the beginning", 10, FILE_BEGIN, kOk, 10},
+        {"back from the current position", -20, FILE_CURRENT, kOk, 30},
+        {"back from the end", -1, FILE_END, kOk, 99},
+        {"past the end", 10, FILE_END, kOk, 110},
+        {"before the beginning", -1, FILE_BEGIN, failsWith(ERROR_NEGATIVE_SEEK), 50},
+        {"before the beginning from the current position", -51, FILE_CURRENT, failsWith(ERROR_NEGATIVE_SEEK), 50},
+        {"unknown method", 0, 3, failsWith(ERROR_INVALID_PARAMETER), 50},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(SetFilePointer(h_, 50, nullptr, FILE_BEGIN), 50u);
+        LARGE_INTEGER distance, pos{};
+        distance.QuadPart = row.distance;
+        EXPECT_EQ(outcomeOf([&] { return SetFilePointerEx(h_, distance, &pos, row.method); }), row.expected);
+        if (row.expected.ok) {
+            EXPECT_EQ(pos.QuadPart, row.position);
+        }
+        EXPECT_EQ(position(), row.position);
+    }
+}
+
+TEST_F(IoTest, SetFilePointerSplitsPositionsIntoTwoHalves) {
+    LONG high = 1;
+    EXPECT_EQ(SetFilePointer(h_, 16, &high, FILE_BEGIN), 16u);
+    EXPECT_EQ(high, 1);
+    EXPECT_EQ(position(), (1LL << 32) + 16);
+
+    // A low half that equals the failure value comes with a cleared last error.
+    high = 0;
+    EXPECT_EQ(outcomeOf([&] { return SetFilePointer(h_, -1, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER; }),
+              succeedsWith(NO_ERROR));
+    EXPECT_EQ(high, 0);
+    EXPECT_EQ(position(), 0xFFFFFFFFLL);
+
+    EXPECT_EQ(outcomeOf([&] { return SetFilePointer(h_, -1, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER; }),
+              failsWith(ERROR_NEGATIVE_SEEK));
+}
+
+TEST_F(IoTest, ReadAndWriteMoveThePointer) {
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h_, "hello", 5, &n, nullptr));
+    EXPECT_EQ(n, 5u);
+    EXPECT_EQ(position(), 5);
+    char buf[200];
+    ASSERT_EQ(SetFilePointer(h_, 0, nullptr, FILE_BEGIN), 0u);
+    EXPECT_TRUE(ReadFile(h_, buf, sizeof buf, &n, nullptr));
+    EXPECT_EQ(n, 100u);
+    EXPECT_EQ(std::string(buf, 7), "helloaa");
+    // At the end a synchronous read succeeds with nothing read.
+    EXPECT_EQ(outcomeOf([&] { return ReadFile(h_, buf, sizeof buf, &n, nullptr); }), kOk);
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(WriteFile(h_, "", 0, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(IoTest, OffsetReadsAndWritesOnASynchronousHandle) {
+    OVERLAPPED ov{};
+    ov.Offset = 200;
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h_, "tail", 4, &n, &ov));
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(position(), 204);  // the file pointer follows the offset I/O
+    EXPECT_EQ(GetFileSize(h_, nullptr), 204u);
+
+    char buf[8] = {};
+    ov = OVERLAPPED{};
+    ov.Offset = 98;
+    EXPECT_TRUE(ReadFile(h_, buf, 4, &n, &ov));
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(std::string(buf, 4), std::string("aa\0\0", 4));  // the gap reads as zeros
+    EXPECT_EQ(position(), 102);
+
+    ov = OVERLAPPED{};
+    ov.Offset = 500;  // past the end: an offset read reports the end of the file
+    EXPECT_EQ(outcomeOf([&] { return ReadFile(h_, buf, 4, &n, &ov); }), failsWith(ERROR_HANDLE_EOF));
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(IoTest, SetEndOfFileTruncatesAndExtendsAtThePointer) {
+    struct Row {
+        LONG position;
+        DWORD size;
+    };
+    for (const Row& row : {Row{40, 40}, Row{4096, 4096}, Row{0, 0}}) {
+        SCOPED_TRACE(row.position);
+        ASSERT_EQ(SetFilePointer(h_, row.position, nullptr, FILE_BEGIN), static_cast<DWORD>(row.position));
+        EXPECT_TRUE(SetEndOfFile(h_));
+        DWORD high = 7;
+        EXPECT_EQ(GetFileSize(h_, &high), row.size);
+        EXPECT_EQ(high, 0u);
+        LARGE_INTEGER size{};
+        EXPECT_TRUE(GetFileSizeEx(h_, &size));
+        EXPECT_EQ(size.QuadPart, row.size);
+    }
+}
+
+TEST_F(IoTest, GetFileSizeReportsSizesAbove4GiB) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = (5LL << 30) + 3;  // sparse
+    ASSERT_TRUE(SetFilePointerEx(h_, pos, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h_));
+    DWORD high = 0;
+    EXPECT_EQ(GetFileSize(h_, &high), (1u << 30) + 3);
+    EXPECT_EQ(high, 1u);
+
+    // A low half equal to INVALID_FILE_SIZE is told apart by a cleared last error.
+    pos.QuadPart = 0xFFFFFFFFLL;
+    ASSERT_TRUE(SetFilePointerEx(h_, pos, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h_));
+    EXPECT_EQ(outcomeOf([&] { return GetFileSize(h_, &high) == INVALID_FILE_SIZE; }), succeedsWith(NO_ERROR));
+    EXPECT_EQ(high, 0u);
+}
+
+TEST_F(IoTest, FlushNeedsWriteAccess) {
+    EXPECT_EQ(outcomeOf([&] { return FlushFileBuffers(h_); }), kOk);
+    HandleCloser reader{openFile(file_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    ASSERT_NE(reader.h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(outcomeOf([&] { return FlushFileBuffers(reader.h); }), failsWith(ERROR_ACCESS_DENIED));
+}
+
+// Byte-range locks: each scenario is a sequence of steps on two handles of the same file.
+TEST_F(IoTest, LockFileExFollowsWin32Rules) {
+    enum Op { Lock, Unlock, Close };
+    constexpr DWORD X = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, S = LOCKFILE_FAIL_IMMEDIATELY;
+    struct Step {
+        int handle;  // 1 or 2
+        Op op;
+        DWORD offset, length, flags;
+        Outcome expected;
+    };
+    const Outcome violation = failsWith(ERROR_LOCK_VIOLATION), notLocked = failsWith(ERROR_NOT_LOCKED);
+    struct Scenario {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Scenario scenarios[] = {
+        {"an exclusive lock keeps other handles out of its range only",
+         {{1, Lock, 0, 10, X, kOk},
+          {2, Lock, 5, 1, S, violation},
+          {2, Lock, 9, 10, X, violation},
+          {2, Lock, 10, 5, X, kOk},
+          {1, Unlock, 0, 10, 0, kOk},
+          {2, Lock, 5, 1, S, kOk}}},
+        {"shared locks coexist and keep exclusive ones out",
+         {{1, Lock, 0, 10, S, kOk},
+          {2, Lock, 0, 10, S, kOk},
+          {2, Lock, 0, 1, X, violation},
+          {1, Lock, 5, 10, X, violation},
+          {1, Lock, 20, 5, X, kOk}}},
+        {"an exclusive lock may not overlap the same handle's lock",
+         {{1, Lock, 0, 10, X, kOk}, {1, Lock, 5, 10, X, violation}, {1, Lock, 10, 10, X, kOk}}},
+        {"unlocking needs the exact range",
+         {{1, Lock, 0, 10, X, kOk},
+          {1, Unlock, 0, 5, 0, notLocked},
+          {1, Unlock, 0, 20, 0, notLocked},
+          {2, Unlock, 0, 10, 0, notLocked},
+          {1, Unlock, 0, 10, 0, kOk},
+          {1, Unlock, 0, 10, 0, notLocked}}},
+        {"stacked shared locks need as many unlocks",
+         {{1, Lock, 0, 10, S, kOk},
+          {1, Lock, 0, 10, S, kOk},
+          {1, Unlock, 0, 10, 0, kOk},
+          {2, Lock, 0, 10, X, violation},
+          {1, Unlock, 0, 10, 0, kOk},
+          {2, Lock, 0, 10, X, kOk}}},
+        {"locks go with their handle", {{1, Lock, 0, 10, X, kOk}, {1, Close, 0, 0, 0, kOk}, {2, Lock, 0, 10, X, kOk}}},
+        {"ranges past the end of the file lock too",
+         {{1, Lock, 1000000, 10, X, kOk}, {2, Lock, 1000005, 1, S, violation}}},
+    };
+    for (const Scenario& sc : scenarios) {
+        SCOPED_TRACE(sc.name);
+        HANDLE handles[3] = {nullptr, openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE),
+                             openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+        ASSERT_NE(handles[1], INVALID_HANDLE_VALUE);
+        ASSERT_NE(handles[2], INVALID_HANDLE_VALUE);
+        int index = 0;
+        for (const Step& step : sc.steps) {
+            SCOPED_TRACE("step " + std::to_string(index++));
+            OVERLAPPED ov{};
+            ov.Offset = step.offset;
+            HANDLE h = handles[step.handle];
+            Outcome got{};
+            switch (step.op) {
+                case Lock:
+                    got = outcomeOf([&] { return LockFileEx(h, step.flags, 0, step.length, 0, &ov); });
+                    break;
+                case Unlock:
+                    got = outcomeOf([&] { return UnlockFileEx(h, 0, step.length, 0, &ov); });
+                    break;
+                case Close:
+                    got = outcomeOf([&] { return CloseHandle(h); });
+                    handles[step.handle] = INVALID_HANDLE_VALUE;
+                    break;
+            }
+            EXPECT_EQ(got, step.expected);
+        }
+        for (HANDLE h : {handles[1], handles[2]}) {
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        }
+    }
+}
+
+}  // namespace

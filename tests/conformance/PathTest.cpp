@@ -1,0 +1,175 @@
+// How names are read: separators, '.', '..', trailing dots and spaces, case, bad and missing names,
+// and the same answer from every call that looks a name up.
+#include <gtest/gtest.h>
+
+#include "Conformance.h"
+
+namespace {
+
+using namespace conformance;
+using gridtest::TestShare;
+
+class PathTest : public TestShare {
+  protected:
+    void SetUp() override {
+        TestShare::SetUp();
+        ASSERT_TRUE(writeFile(path("File.txt"), "x"));
+        ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
+    }
+};
+
+// What a lookup of a name finds: a file, a directory, or an error.
+enum class Finds { File, Directory, Error };
+
+struct NameRow {
+    const char* name;
+    std::string path;
+    Finds finds;
+    DWORD error;  // when nothing is found
+    bool wineDiffers;
+};
+
+std::vector<NameRow> nameRows(const std::string& dir) {
+    const std::string server = gridtest::shareRoot().substr(0, gridtest::shareRoot().find('\\', 2));
+    return {
+        {"exact name", dir + "\\File.txt", Finds::File, 0, false},
+        {"other case", dir + "\\fILE.TXT", Finds::File, 0, false},
+        {"other case of a directory on the way", dir + "\\SUB\\..\\file.txt", Finds::File, 0, false},
+        {"trailing dot", dir + "\\File.txt.", Finds::File, 0, false},
+        {"trailing dots and spaces", dir + "\\File.txt. . ", Finds::File, 0, false},
+        {"dot components", dir + "\\.\\Sub\\.\\..\\File.txt", Finds::File, 0, false},
+        {"doubled separators", dir + "\\\\Sub\\\\..\\\\File.txt", Finds::File, 0, false},
+        {"forward slashes", dir + "/Sub/../File.txt", Finds::File, 0, false},
+        {"directory", dir + "\\Sub", Finds::Directory, 0, false},
+        {"directory with trailing separator", dir + "\\Sub\\", Finds::Directory, 0, false},
+        {"file with trailing separator", dir + "\\File.txt\\", Finds::Error, ERROR_INVALID_NAME, false},
+        {"missing file", dir + "\\missing.txt", Finds::Error, ERROR_FILE_NOT_FOUND, false},
+        {"missing directory on the way", dir + "\\missing\\File.txt", Finds::Error, ERROR_PATH_NOT_FOUND, false},
+        {"file as a directory on the way", dir + "\\File.txt\\x", Finds::Error, ERROR_PATH_NOT_FOUND, false},
+        {"'<' in the name", dir + "\\a<b", Finds::Error, ERROR_INVALID_NAME, false},
+        {"'|' in the name", dir + "\\a|b", Finds::Error, ERROR_INVALID_NAME, false},
+        {"'\"' in the name", dir + "\\a\"b", Finds::Error, ERROR_INVALID_NAME, false},
+        {"'*' in the name", dir + "\\a*b", Finds::Error, ERROR_INVALID_NAME, false},
+        {"'?' in the name", dir + "\\a?b", Finds::Error, ERROR_INVALID_NAME, false},
+        {"longer than MAX_PATH", dir + "\\" + std::string(300, 'n'), Finds::Error, ERROR_FILENAME_EXCED_RANGE, false},
+        // Wine maps \\server\share onto a directory tree and cannot tell a missing server or share
+        // from a missing directory; Windows answers 53 and 67.
+        {"missing share", server + "\\nosuchshare\\f", Finds::Error, ERROR_BAD_NET_NAME, true},
+        {"missing server", "\\\\nosuchserver\\share\\f", Finds::Error, ERROR_BAD_NETPATH, true},
+    };
+}
+
+TEST_F(PathTest, EveryLookupReadsANameTheSameWay) {
+    for (const NameRow& row : nameRows(dir())) {
+        SCOPED_TRACE(row.name);
+        if (row.wineDiffers && underWine()) continue;
+        const char* p = row.path.c_str();
+        const Outcome found = row.finds == Finds::Error ? failsWith(row.error) : kOk;
+
+        DWORD attrs = 0;
+        EXPECT_EQ(outcomeOf([&] { return (attrs = GetFileAttributesA(p)) != INVALID_FILE_ATTRIBUTES; }), found);
+        if (row.finds != Finds::Error) {
+            EXPECT_EQ((attrs & FILE_ATTRIBUTE_DIRECTORY) != 0, row.finds == Finds::Directory);
+        }
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        EXPECT_EQ(outcomeOf([&] { return GetFileAttributesExA(p, GetFileExInfoStandard, &data); }), found);
+        EXPECT_EQ(outcomeOf([&] { return PathFileExistsA(p); }), found);
+        HANDLE h = INVALID_HANDLE_VALUE;
+        EXPECT_EQ(outcomeOf([&] {
+                      h = openFile(p, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+                      return h != INVALID_HANDLE_VALUE;
+                  }),
+                  row.finds == Finds::Error ? failsWith(row.error) : succeedsWith(0));
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+
+        if (row.finds == Finds::Error) {
+            // Calls that change a missing or malformed name fail the same way.
+            EXPECT_EQ(outcomeOf([&] { return SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL); }), found);
+            EXPECT_EQ(outcomeOf([&] { return DeleteFileA(p); }), found);
+            EXPECT_EQ(outcomeOf([&] { return MoveFileExA(p, path("moved").c_str(), 0); }), found);
+            EXPECT_EQ(outcomeOf([&] { return CopyFileA(p, path("copied").c_str(), FALSE); }), found);
+            EXPECT_EQ(outcomeOf([&] { return PathIsDirectoryA(p); }), found);
+        }
+    }
+    EXPECT_FALSE(exists(path("moved")));
+    EXPECT_FALSE(exists(path("copied")));
+}
+
+TEST_F(PathTest, CaseInsensitiveNamesNeverCreateASecondFile) {
+    struct Row {
+        const char* name;
+        const char* path;
+        DWORD disposition;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"create new of another case", "FILE.TXT", CREATE_NEW, failsWith(ERROR_FILE_EXISTS)},
+        {"open always of another case", "file.txt", OPEN_ALWAYS, succeedsWith(ERROR_ALREADY_EXISTS)},
+        {"create always of another case", "File.TXT", CREATE_ALWAYS, succeedsWith(ERROR_ALREADY_EXISTS)},
+        {"create new in a directory of another case", "sub\\new", CREATE_NEW, succeedsWith(0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HANDLE h = INVALID_HANDLE_VALUE;
+        EXPECT_EQ(outcomeOf([&] {
+                      h = openFile(path(row.path), GENERIC_WRITE, 0, row.disposition);
+                      return h != INVALID_HANDLE_VALUE;
+                  }),
+                  row.expected);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(path("SUB").c_str(), nullptr); }),
+              failsWith(ERROR_ALREADY_EXISTS));
+    // The directory holds the one file and the one directory it started with.
+    WIN32_FIND_DATAA fd;
+    HANDLE search = FindFirstFileA(path("*").c_str(), &fd);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    int entries = 0;
+    do {
+        ++entries;
+    } while (FindNextFileA(search, &fd));
+    FindClose(search);
+    EXPECT_EQ(entries, 4);  // ".", "..", File.txt, Sub
+    EXPECT_TRUE(exists(path("Sub\\new")));
+}
+
+TEST_F(PathTest, RelativeNamesFollowTheCurrentDirectory) {
+    char saved[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, saved), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir().c_str()));
+
+    char cwd[MAX_PATH];
+    const DWORD len = GetCurrentDirectoryA(MAX_PATH, cwd);
+    EXPECT_EQ(std::string(cwd, len), dir());
+    // Too small a buffer: the size needed, counting the terminating NUL, and the buffer untouched.
+    char small[4] = "abc";
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof small, small), dir().size() + 1);
+    EXPECT_STREQ(small, "abc");
+
+    EXPECT_NE(GetFileAttributesA("File.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(".\\Sub\\..\\File.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(writeFile("Sub\\rel.txt", "rel"));
+    EXPECT_EQ(readFile(path("Sub\\rel.txt")), "rel");
+    ASSERT_TRUE(SetCurrentDirectoryA("Sub"));
+    EXPECT_EQ(readFile("rel.txt"), "rel");
+    EXPECT_EQ(readFile("..\\File.txt"), "x");
+
+    struct Row {
+        const char* name;
+        std::string path;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"a file", path("File.txt"), failsWith(ERROR_DIRECTORY)},
+        {"a missing directory", path("missing"), failsWith(ERROR_FILE_NOT_FOUND)},
+        {"below a missing directory", path("missing\\x"), failsWith(ERROR_PATH_NOT_FOUND)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf([&] { return SetCurrentDirectoryA(row.path.c_str()); }), row.expected);
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA(saved));
+}
+
+}  // namespace
