@@ -326,8 +326,7 @@ DWORD statDirectory(const char* path, struct statvfs* vfs) {
     if (t.error) return t.error;
     std::string posix;
     FileInfo info;
-    if (const DWORD err = statExisting(t, &posix, &info))
-        return err == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : err;
+    if (const DWORD err = statExisting(t, &posix, &info)) return err;
     if (!S_ISDIR(info.mode)) return ERROR_DIRECTORY;
     if (::statvfs(posix.c_str(), vfs) != 0) return pathError(errno);
     return 0;
