@@ -44,9 +44,6 @@ struct LogState {
     std::vector<StravoHostControl::SystemEvent> events;
 
     LogState() { applyEnvironment(); }
-    ~LogState() {
-        if (out) std::fclose(out);
-    }
 
     void applyEnvironment() {
         const StravoHostInternal::Environment& env = StravoHostInternal::environment();
@@ -57,9 +54,10 @@ struct LogState {
     }
 };
 
+// Never destroyed: a plug-in may still log from its own static destructors at exit.
 LogState& state() {
-    static LogState instance;
-    return instance;
+    static LogState* instance = new LogState();
+    return *instance;
 }
 
 // The catalogue's text for the id, or false when there is none.

@@ -40,12 +40,8 @@ struct SettingsState {
     std::set<std::string> nodeLocalKeys;
     boost::optional<std::string> databaseFailure;
     boost::optional<std::string> nodeLocalFailure;
-    std::vector<std::string> temporaryFiles;  // made by the control surface, removed at exit
 
     SettingsState() { applyEnvironment(); }
-    ~SettingsState() {
-        for (const std::string& file : temporaryFiles) std::remove(file.c_str());
-    }
 
     void applyEnvironment() {
         const StravoHostInternal::Environment& env = StravoHostInternal::environment();
@@ -57,9 +53,31 @@ struct SettingsState {
     }
 };
 
+// Never destroyed: a plug-in may read settings from its own static destructors at exit.
 SettingsState& settings() {
-    static SettingsState instance;
-    return instance;
+    static SettingsState* instance = new SettingsState();
+    return *instance;
+}
+
+// Stores the control surface created; removed when the process exits.
+class TemporaryFiles {
+  public:
+    ~TemporaryFiles() {
+        for (const std::string& file : files_) std::remove(file.c_str());
+    }
+    void add(const std::string& file) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_.push_back(file);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> files_;
+};
+
+TemporaryFiles& temporaryFiles() {
+    static TemporaryFiles files;
+    return files;
 }
 
 // An empty file for a store the control surface has to create.
@@ -187,7 +205,7 @@ std::string writableDatabase() {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.databaseFile.empty()) {
         s.databaseFile = makeTemporaryFile("settings");
-        s.temporaryFiles.push_back(s.databaseFile);
+        temporaryFiles().add(s.databaseFile);
     }
     return s.databaseFile;
 }
@@ -346,7 +364,7 @@ void rewriteIni(const std::string& key, const boost::optional<long long>& value)
     if (s.nodeLocalFile.empty()) {
         if (!value) return;
         s.nodeLocalFile = makeTemporaryFile("nodelocal");
-        s.temporaryFiles.push_back(s.nodeLocalFile);
+        temporaryFiles().add(s.nodeLocalFile);
     }
     std::vector<IniLine> lines;
     {
@@ -375,17 +393,19 @@ void rewriteIni(const std::string& key, const boost::optional<long long>& value)
 // ---------------------------------------------------------------------------------------------
 // Singletons
 
+// The singletons outlive static destruction, like the server's own: a plug-in's static
+// destructors may still reach them at exit.
 std::mutex& singletonMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex* mutex = new std::mutex();
+    return *mutex;
 }
 std::unique_ptr<GlobalConfig>& globalConfigSlot() {
-    static std::unique_ptr<GlobalConfig> slot;
-    return slot;
+    static std::unique_ptr<GlobalConfig>* slot = new std::unique_ptr<GlobalConfig>();
+    return *slot;
 }
 std::unique_ptr<PerformanceCountersManager>& countersSlot() {
-    static std::unique_ptr<PerformanceCountersManager> slot;
-    return slot;
+    static std::unique_ptr<PerformanceCountersManager>* slot = new std::unique_ptr<PerformanceCountersManager>();
+    return *slot;
 }
 
 }  // namespace

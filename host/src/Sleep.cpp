@@ -17,9 +17,10 @@ struct SleepState {
     std::vector<int> recorded;
 };
 
+// Never destroyed, so that sys_sleep stays usable from static destructors at exit.
 SleepState& sleepState() {
-    static SleepState instance;
-    return instance;
+    static SleepState* instance = new SleepState();
+    return *instance;
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ STRAVOHOST_API void restoreSleep();
 // --- Performance counters -------------------------------------------------------------------------
 // Creates the singleton if needed (all counters 0 when new).
 STRAVOHOST_API PerformanceCountersManager& createPerformanceCounters();
-// Destroys the singleton: instanceExists() is false until created again.
+// Destroys the singleton: instanceExists() is false until created again. References taken from
+// instance() before are invalid afterwards, so reset only while nothing else uses the counters.
 STRAVOHOST_API void resetPerformanceCounters();
 // 0 while there is no singleton.
 STRAVOHOST_API uint64_t performanceCounter(PerfCounters::CounterType type);
