@@ -10,8 +10,8 @@ enable_testing()
 
 set(GRID_UNC_DIR ${CMAKE_BINARY_DIR}/unc)
 file(MAKE_DIRECTORY ${GRID_UNC_DIR}/gridtest/share)
-set(GRID_TEST_ENV "GRIDAPI_UNC_ROOT=${GRID_UNC_DIR};GRIDTEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-tmp)
+# One variable only: gtest_discover_tests splits a list-valued ENVIRONMENT into separate properties.
+set(GRID_TEST_ENV "GRIDAPI_UNC_ROOT=${GRID_UNC_DIR}")
 
 if(WIN32)
     set(GRID_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
@@ -32,5 +32,7 @@ function(grid_add_gtest)
     endif()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_TIMEOUT 120
-        PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${GRID_TEST_ENV}")
+        PROPERTIES ENVIRONMENT "${GRID_TEST_ENV}")
+    # Labels go on the directory: gtest_discover_tests would split a list of labels apart.
+    set_property(DIRECTORY APPEND PROPERTY LABELS ${T_LABELS})
 endfunction()
