@@ -1,0 +1,122 @@
+// Lexical mapping of Win32 names onto POSIX paths, and the search patterns.
+#include <gtest/gtest.h>
+
+#include "Internal.h"
+
+namespace {
+
+using gridplatform::parsePath;
+using gridplatform::posixFromParsed;
+using gridplatform::win32FromPosix;
+
+TEST(PathMappingTest, NamesMapUnderTheUncRoot) {
+    struct Row {
+        const char* path;
+        const char* cwd;
+        const char* posix;  // null: fails with `error`
+        DWORD error;
+    };
+    const Row rows[] = {
+        {"\\\\srv\\sh\\a\\b.txt", "", "/r/srv/sh/a/b.txt", 0},
+        {"//srv/sh/a", "", "/r/srv/sh/a", 0},
+        {"\\\\srv\\sh", "", "/r/srv/sh", 0},
+        {"\\\\srv\\sh\\", "", "/r/srv/sh", 0},
+        {"\\\\srv\\sh\\dir\\", "", "/r/srv/sh/dir/", 0},
+        {"\\\\srv\\sh\\a\\..\\..\\..\\b", "", "/r/srv/sh/b", 0},  // '..' stops at the share
+        {"\\\\srv\\sh\\.\\a\\.\\b", "", "/r/srv/sh/a/b", 0},
+        {"\\\\srv\\sh\\a.\\b. .", "", "/r/srv/sh/a/b", 0},  // one dot off a directory, all off the name
+        {"\\\\srv\\sh\\a..\\b", "", "/r/srv/sh/a./b", 0},
+        {"\\\\srv\\sh\\a \\b", "", "/r/srv/sh/a /b", 0},  // a directory keeps its spaces
+        {"\\\\srv\\sh\\\\\\a", "", "/r/srv/sh/a", 0},
+        {"\\\\?\\UNC\\srv\\sh\\x", "", "/r/srv/sh/x", 0},
+        {"/abs/path", "", "/abs/path", 0},
+        {"\\abs\\path", "", "/abs/path", 0},
+        {"rel\\x", "\\\\srv\\sh\\d", "/r/srv/sh/d/rel/x", 0},
+        {"..\\x", "\\\\srv\\sh\\d", "/r/srv/sh/x", 0},
+        {"rel", "/home/u", "/home/u/rel", 0},
+        {"C:\\x", "", nullptr, ERROR_PATH_NOT_FOUND},
+        {"\\\\?\\C:\\x", "", nullptr, ERROR_PATH_NOT_FOUND},
+        {"\\\\.\\pipe\\x", "", nullptr, ERROR_INVALID_NAME},
+        {"\\\\srv", "", nullptr, ERROR_BAD_PATHNAME},
+        {"\\\\srv\\sh\\a<b", "", nullptr, ERROR_INVALID_NAME},
+        {"\\\\srv\\sh\\a:b", "", nullptr, ERROR_INVALID_NAME},
+        {"\\\\srv\\sh\\a\x01", "", nullptr, ERROR_INVALID_NAME},
+        {"\\\\srv\\sh\\a*", "", nullptr, ERROR_INVALID_NAME},
+        {"\\\\s|v\\sh\\a", "", nullptr, ERROR_INVALID_NAME},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const gridplatform::ParsedPath p = parsePath(row.path, row.cwd, false);
+        if (row.posix) {
+            ASSERT_EQ(p.error, 0u);
+            EXPECT_EQ(posixFromParsed(p, "/r"), row.posix);
+        } else {
+            EXPECT_EQ(p.error, row.error);
+        }
+    }
+    const std::string longName(256, 'n');
+    EXPECT_EQ(parsePath(("\\\\s\\h\\" + longName).c_str(), "", false).error, ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(parsePath(("\\\\s\\h\\" + longName.substr(1)).c_str(), "", false).error, 0u);
+}
+
+TEST(PathMappingTest, PatternsKeepWildcardsAndDotsInTheLastName) {
+    const gridplatform::ParsedPath p = parsePath("\\\\srv\\sh\\d\\*.", "", true);
+    ASSERT_EQ(p.error, 0u);
+    EXPECT_EQ(p.parts.back(), "*.");
+    EXPECT_EQ(parsePath("\\\\srv\\sh\\d*\\x", "", true).error, ERROR_INVALID_NAME);
+}
+
+TEST(PathMappingTest, PosixDirectoriesReadBackAsUncNames) {
+    struct Row {
+        const char* posix;
+        const char* win32;
+    };
+    const Row rows[] = {
+        {"/r/srv/sh/d/e", "\\\\srv\\sh\\d\\e"}, {"/r/srv/sh", "\\\\srv\\sh\\"}, {"/r/srv", "/r/srv"},
+        {"/rx/srv/sh", "/rx/srv/sh"},           {"/home/u", "/home/u"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.posix);
+        EXPECT_EQ(win32FromPosix(row.posix, "/r"), row.win32);
+    }
+}
+
+TEST(PathMappingTest, SearchPatternsMatchAsOnWindows) {
+    struct Row {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"*", "anything.at.all", true},
+        {"*.*", "noext", true},
+        {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false},
+        {"?.txt", "a.txt", true},
+        {"?.txt", "ab.txt", false},
+        {"a?", "a", true},
+        {"a?c", "abc", true},
+        {"a?c", "ac", false},
+        {"a??.txt", "a.txt", true},
+        {"abc.*", "abc", true},
+        {"abc.*", "abc.d", true},
+        {"abc.", "abc", true},
+        {"abc.", "abc.d", false},
+        {"*.", "noext", true},
+        {"*.", "a.b", false},
+        {"*.", ".", true},
+        {"*.", "..", true},
+        {"*.gz", "x.tar.gz", true},
+        {"*a*b*", "xxaYYbZZ", true},
+        {"*a*b*", "ba", false},
+        {"x*", "X", true},
+        {"", "", true},
+        {"abc", "abd", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.pattern) + " ~ " + row.name);
+        EXPECT_EQ(gridplatform::matchesPattern(row.name, row.pattern), row.matches);
+    }
+}
+
+}  // namespace
