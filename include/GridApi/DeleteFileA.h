@@ -8,15 +8,15 @@ namespace GridApi {
 
 // Deletes a file; retried on network-share errors.
 class GRIDAPI_API DeleteFileA : public GridMethod {
-public:
+  public:
     explicit DeleteFileA(const std::string& fileName);
     ~DeleteFileA() override;
     ErrorStatus operator()(RetryWaiter waiter) override;
 
-protected:
+  protected:
     ErrorStatus doOnce();
 
-private:
+  private:
     std::string fileName_;
 };
 

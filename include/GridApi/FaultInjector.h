@@ -28,7 +28,7 @@ struct GRIDAPI_API Fault {
 };
 
 class GRIDAPI_API FaultInjector {
-public:
+  public:
     // Adds a fault for fault.call (replacing an earlier fault of that call). False for an unknown call.
     static bool add(const Fault& fault);
     // Removes every fault and restores the table entries it replaced.

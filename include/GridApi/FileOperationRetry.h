@@ -25,7 +25,7 @@ struct GRIDAPI_API RetryHandlerContext {
 // A retry rule: for one Win32 error code, how often a failed call is tried again, how long to wait
 // before each new try, and the error's name in the log. Read-only once constructed.
 class GRIDAPI_API FileOperationRetry {
-public:
+  public:
     explicit FileOperationRetry(const std::string& operationName);
     virtual ~FileOperationRetry();
 

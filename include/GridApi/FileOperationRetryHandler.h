@@ -12,7 +12,7 @@ namespace StravoStorageApi {
 
 // The retry rules of one kind of file operation, keyed by Win32 error code.
 class GRIDAPI_API FileOperationRetryHandler {
-public:
+  public:
     typedef std::map<std::uint32_t, boost::shared_ptr<FileOperationRetry> > Rules;
 
     FileOperationRetryHandler();

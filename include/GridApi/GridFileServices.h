@@ -9,7 +9,7 @@ namespace GridApi {
 // matching command, runs it with a copy of the server's waiting function, and returns what the
 // bare Win32 call would have returned, leaving the thread's last error as the command left it.
 class GRIDAPI_API GridFileServices : public StravoStorageApi::FileServicesIf {
-public:
+  public:
     GridFileServices();
     ~GridFileServices() override;
 
@@ -37,8 +37,8 @@ public:
     DWORD GetFileSize(FileServicesHandle& file, DWORD* fileSizeHigh) override;
     BOOL GetFileSizeEx(FileServicesHandle& file, LARGE_INTEGER* fileSize) override;
     UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique, char* tempFileName) override;
-    BOOL LockFileEx(FileServicesHandle& file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
-                    DWORD bytesToLockHigh, OVERLAPPED* overlapped) override;
+    BOOL LockFileEx(FileServicesHandle& file, DWORD flags, DWORD reserved, DWORD bytesToLockLow, DWORD bytesToLockHigh,
+                    OVERLAPPED* overlapped) override;
     BOOL MoveFileA(const char* existingFileName, const char* newFileName, DWORD flags) override;
     BOOL ReadFile(FileServicesHandle& file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
                   OVERLAPPED* overlapped) override;

@@ -5,10 +5,10 @@
 
 #include <GridApi/FileOperationRetry.h>
 
-#define GRIDAPI_DECLARE_RETRY_RULE(Name)                               \
+#define GRIDAPI_DECLARE_RETRY_RULE(Name)                                   \
     class GRIDAPI_API Name : public StravoStorageApi::FileOperationRetry { \
-    public:                                                            \
-        explicit Name(const std::string& operationName);               \
+      public:                                                              \
+        explicit Name(const std::string& operationName);                   \
     }
 
 namespace StravoStorageApi {

@@ -9,38 +9,38 @@
 #include <GridApi/Export.h>
 
 // X(name, failure value): every platform call of the library, with what it returns on failure.
-#define GRIDAPI_SYSTEM_CALLS(X)                        \
-    X(CreateFileA, INVALID_HANDLE_VALUE)               \
-    X(ReadFile, FALSE)                                 \
-    X(WriteFile, FALSE)                                \
-    X(CloseHandle, FALSE)                              \
-    X(FlushFileBuffers, FALSE)                         \
-    X(SetEndOfFile, FALSE)                             \
-    X(SetFilePointer, INVALID_SET_FILE_POINTER)        \
-    X(SetFilePointerEx, FALSE)                         \
-    X(GetFileSize, INVALID_FILE_SIZE)                  \
-    X(GetFileSizeEx, FALSE)                            \
-    X(LockFileEx, FALSE)                               \
-    X(UnlockFileEx, FALSE)                             \
-    X(FindFirstFileA, INVALID_HANDLE_VALUE)            \
-    X(FindNextFileA, FALSE)                            \
-    X(FindClose, FALSE)                                \
-    X(CreateDirectoryA, FALSE)                         \
-    X(CreateDirectoryW, FALSE)                         \
-    X(RemoveDirectoryA, FALSE)                         \
-    X(DeleteFileA, FALSE)                              \
-    X(CopyFileA, FALSE)                                \
-    X(MoveFileExA, FALSE)                              \
-    X(GetFileAttributesA, INVALID_FILE_ATTRIBUTES)     \
-    X(GetFileAttributesExA, FALSE)                     \
-    X(SetFileAttributesA, FALSE)                       \
-    X(GetDiskFreeSpaceA, FALSE)                        \
-    X(GetDiskFreeSpaceExA, FALSE)                      \
-    X(GetTempFileNameA, 0)                             \
-    X(GetCurrentDirectoryA, 0)                         \
-    X(SetCurrentDirectoryA, FALSE)                     \
-    X(PathFileExistsA, FALSE)                          \
-    X(PathIsDirectoryA, FALSE)                         \
+#define GRIDAPI_SYSTEM_CALLS(X)                    \
+    X(CreateFileA, INVALID_HANDLE_VALUE)           \
+    X(ReadFile, FALSE)                             \
+    X(WriteFile, FALSE)                            \
+    X(CloseHandle, FALSE)                          \
+    X(FlushFileBuffers, FALSE)                     \
+    X(SetEndOfFile, FALSE)                         \
+    X(SetFilePointer, INVALID_SET_FILE_POINTER)    \
+    X(SetFilePointerEx, FALSE)                     \
+    X(GetFileSize, INVALID_FILE_SIZE)              \
+    X(GetFileSizeEx, FALSE)                        \
+    X(LockFileEx, FALSE)                           \
+    X(UnlockFileEx, FALSE)                         \
+    X(FindFirstFileA, INVALID_HANDLE_VALUE)        \
+    X(FindNextFileA, FALSE)                        \
+    X(FindClose, FALSE)                            \
+    X(CreateDirectoryA, FALSE)                     \
+    X(CreateDirectoryW, FALSE)                     \
+    X(RemoveDirectoryA, FALSE)                     \
+    X(DeleteFileA, FALSE)                          \
+    X(CopyFileA, FALSE)                            \
+    X(MoveFileExA, FALSE)                          \
+    X(GetFileAttributesA, INVALID_FILE_ATTRIBUTES) \
+    X(GetFileAttributesExA, FALSE)                 \
+    X(SetFileAttributesA, FALSE)                   \
+    X(GetDiskFreeSpaceA, FALSE)                    \
+    X(GetDiskFreeSpaceExA, FALSE)                  \
+    X(GetTempFileNameA, 0)                         \
+    X(GetCurrentDirectoryA, 0)                     \
+    X(SetCurrentDirectoryA, FALSE)                 \
+    X(PathFileExistsA, FALSE)                      \
+    X(PathIsDirectoryA, FALSE)                     \
     X(PathIsDirectoryEmptyA, FALSE)
 
 namespace GridApi {

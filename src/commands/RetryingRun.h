@@ -49,9 +49,8 @@ struct NothingBeforeRetry {
 };
 
 class RetryingRun {
-public:
-    RetryingRun(const StravoStorageApi::FileOperationRetryHandler& handler, RetryWaiter& waiter)
-        : handler_(handler) {
+  public:
+    RetryingRun(const StravoStorageApi::FileOperationRetryHandler& handler, RetryWaiter& waiter) : handler_(handler) {
         context_.retryWaiter = std::move(waiter);
     }
 
@@ -77,7 +76,7 @@ public:
         return result;
     }
 
-private:
+  private:
     void reportSuccess() const;
     static void reportFailure(const ErrorStatus& result, const FailureReport& failure);
 

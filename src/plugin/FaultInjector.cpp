@@ -86,14 +86,14 @@ struct ResultOf<R(WINAPI*)(A...)> {
     typedef R type;
 };
 
-#define GRIDAPI_SYSCALL_INTERPOSER(name, failureValue)                                                  \
-    typedef decltype(&::name) Type_##name;                                                            \
+#define GRIDAPI_SYSCALL_INTERPOSER(name, failureValue)                                                   \
+    typedef decltype(&::name) Type_##name;                                                               \
     ResultOf<Type_##name>::type failure_##name() { return (ResultOf<Type_##name>::type)(failureValue); } \
-    void* interposer_##name() {                                                                       \
-        auto function = &Interposer<Type_##name>::call<index_##name, &failure_##name>;                 \
-        void* pointer;                                                                                \
-        std::memcpy(&pointer, &function, sizeof pointer);                                             \
-        return pointer;                                                                               \
+    void* interposer_##name() {                                                                          \
+        auto function = &Interposer<Type_##name>::call<index_##name, &failure_##name>;                   \
+        void* pointer;                                                                                   \
+        std::memcpy(&pointer, &function, sizeof pointer);                                                \
+        return pointer;                                                                                  \
     }
 GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_INTERPOSER)
 #undef GRIDAPI_SYSCALL_INTERPOSER

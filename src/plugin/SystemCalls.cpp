@@ -35,8 +35,8 @@ F fromPointer(void* pointer) {
 }
 
 const Entry entries[] = {
-#define GRIDAPI_SYSCALL_ENTRY(name, failure)                                                           \
-    {#name, [] { return toPointer(&::name); }, [] { return toPointer(current.name); },                   \
+#define GRIDAPI_SYSCALL_ENTRY(name, failure)                                           \
+    {#name, [] { return toPointer(&::name); }, [] { return toPointer(current.name); }, \
      [](void* fn) { current.name = fn ? fromPointer<decltype(&::name)>(fn) : &::name; }},
     GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_ENTRY)
 #undef GRIDAPI_SYSCALL_ENTRY

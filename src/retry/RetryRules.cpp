@@ -29,9 +29,9 @@ void configure(StravoStorageApi::FileOperationRetry& rule, const RuleSettings& s
 
 }  // namespace
 
-#define GRIDAPI_DEFINE_RETRY_RULE(Namespace, Name, ...)                                   \
+#define GRIDAPI_DEFINE_RETRY_RULE(Namespace, Name, ...)                                           \
     Namespace::Name::Name(const std::string& operationName) : FileOperationRetry(operationName) { \
-        configure(*this, RuleSettings{__VA_ARGS__});                                       \
+        configure(*this, RuleSettings{__VA_ARGS__});                                              \
     }
 
 // Rule, default count, default wait (s), max count, max wait (s), count key, wait key, description.
@@ -45,8 +45,8 @@ GRIDAPI_DEFINE_RETRY_RULE(StravoStorageApi, DirectoryNotEmptyRetry, 3, 3, 100, 6
                           "DirectoryNotEmptyWaitSeconds", "Directory Not Empty")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileSemTimeoutRetry, 2, 1, unbounded, unbounded, "NumRetriesOnSemTimeout",
                           "SemTimeoutWaitSeconds", "Semaphore Timeout")
-GRIDAPI_DEFINE_RETRY_RULE(StravoStorageApi, FileBadNetPathRetry, 16, 5, unbounded, unbounded,
-                          "NumRetriesOnBadNetPath", "BadNetPathWaitSeconds", "The network path was not found")
+GRIDAPI_DEFINE_RETRY_RULE(StravoStorageApi, FileBadNetPathRetry, 16, 5, unbounded, unbounded, "NumRetriesOnBadNetPath",
+                          "BadNetPathWaitSeconds", "The network path was not found")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileNetNameDelRetry, 16, 5, unbounded, unbounded, "NumRetriesNetNameDel",
                           "NetNameDelWaitSeconds", "The specified network name is no longer available")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FilePathNotFoundRetry, 16, 5, unbounded, unbounded, "NumRetriesOnPathNotFound",
@@ -57,8 +57,7 @@ GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileUnexpectedNetErrorRetry, 10, 10, unbounde
                           "NumRetriesOnUnexpectedNetError", "UnexpectedNetErrorWaitSeconds",
                           "An unexpected network error occurred")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileInvalidNameRetry, 16, 5, unbounded, unbounded, "NumRetriesOnInvalidName",
-                          "InvalidNameWaitSeconds",
-                          "The filename, directory name, or volume label syntax is incorrect")
+                          "InvalidNameWaitSeconds", "The filename, directory name, or volume label syntax is incorrect")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileRemNotListRetry, 16, 5, unbounded, unbounded, "NumRetriesOnRemNotList",
                           "RemNotListWaitSeconds",
                           "Windows cannot find the network path. Verify that the network path is correct and the "
@@ -66,5 +65,5 @@ GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileRemNotListRetry, 16, 5, unbounded, unboun
                           "path, contact your network administrator.")
 GRIDAPI_DEFINE_RETRY_RULE(GridApi, FileInvalidHandleRetry, 16, 5, unbounded, unbounded, "NumRetriesOnInvalidHandle",
                           "InvalidHandleWaitSeconds", "The handle is invalid")
-GRIDAPI_DEFINE_RETRY_RULE(StravoStorageApi, FileBadNetNameRetry, 16, 5, unbounded, unbounded,
-                          "NumRetriesOnBadNetName", "BadNetNameWaitSeconds", "The network name cannot be found")
+GRIDAPI_DEFINE_RETRY_RULE(StravoStorageApi, FileBadNetNameRetry, 16, 5, unbounded, unbounded, "NumRetriesOnBadNetName",
+                          "BadNetNameWaitSeconds", "The network name cannot be found")

@@ -13,7 +13,7 @@ using StravoStorageApi::RetryHandlerContext;
 using StravoStorageApi::RetryStep;
 
 class DecisionTest : public gridtest::HostTest {
-protected:
+  protected:
     RetryHandlerContext context(std::vector<std::string> arguments) {
         RetryHandlerContext c;
         c.arguments = std::move(arguments);

@@ -39,8 +39,8 @@ const RuleCase rules[] = {
      "Directory Not Empty", &make<StravoStorageApi::DirectoryNotEmptyRetry>},
     {"FileSemTimeoutRetry", 2, 1, "NumRetriesOnSemTimeout", "SemTimeoutWaitSeconds", "Semaphore Timeout",
      &make<GridApi::FileSemTimeoutRetry>},
-    {"FileBadNetPathRetry", 16, 5, "NumRetriesOnBadNetPath", "BadNetPathWaitSeconds",
-     "The network path was not found", &make<StravoStorageApi::FileBadNetPathRetry>},
+    {"FileBadNetPathRetry", 16, 5, "NumRetriesOnBadNetPath", "BadNetPathWaitSeconds", "The network path was not found",
+     &make<StravoStorageApi::FileBadNetPathRetry>},
     {"FileNetNameDelRetry", 16, 5, "NumRetriesNetNameDel", "NetNameDelWaitSeconds",
      "The specified network name is no longer available", &make<GridApi::FileNetNameDelRetry>},
     {"FilePathNotFoundRetry", 16, 5, "NumRetriesOnPathNotFound", "PathNotFoundWaitSeconds",
@@ -56,8 +56,8 @@ const RuleCase rules[] = {
      "is not busy or turned off. If Windows still cannot find the network path, contact your network "
      "administrator.",
      &make<GridApi::FileRemNotListRetry>},
-    {"FileInvalidHandleRetry", 16, 5, "NumRetriesOnInvalidHandle", "InvalidHandleWaitSeconds",
-     "The handle is invalid", &make<GridApi::FileInvalidHandleRetry>},
+    {"FileInvalidHandleRetry", 16, 5, "NumRetriesOnInvalidHandle", "InvalidHandleWaitSeconds", "The handle is invalid",
+     &make<GridApi::FileInvalidHandleRetry>},
     {"FileBadNetNameRetry", 16, 5, "NumRetriesOnBadNetName", "BadNetNameWaitSeconds",
      "The network name cannot be found", &make<StravoStorageApi::FileBadNetNameRetry>},
 };
@@ -134,8 +134,8 @@ TEST_F(RulesTest, SettingsAreBoundedAndTheBoundingIsTraced) {
         StravoHostControl::setDatabaseSetting(c.key, c.setting);
         const std::unique_ptr<FileOperationRetry> rule = c.make("DeleteFile");
         EXPECT_EQ(c.expected, (*rule).*c.field);
-        const std::vector<std::string> expected = c.trace ? std::vector<std::string>{c.trace}
-                                                          : std::vector<std::string>{};
+        const std::vector<std::string> expected =
+            c.trace ? std::vector<std::string>{c.trace} : std::vector<std::string>{};
         EXPECT_EQ(expected, lines());
     }
 }

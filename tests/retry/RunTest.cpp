@@ -18,7 +18,7 @@ using GridApi::Fault;
 using GridApi::FaultInjector;
 
 class RunTest : public gridtest::HostShareTest {
-protected:
+  protected:
     void SetUp() override {
         HostShareTest::SetUp();
         services_.reset(createFileServices());

@@ -25,7 +25,7 @@ inline void resetHost() {
 }
 
 class HostTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { resetHost(); }
     void TearDown() override {
         GridApi::FaultInjector::clear();
@@ -35,7 +35,7 @@ protected:
 };
 
 class HostShareTest : public TestShare {
-protected:
+  protected:
     void SetUp() override {
         TestShare::SetUp();
         resetHost();

@@ -51,7 +51,7 @@ inline void removeTree(const std::string& path) {
 }
 
 class TestShare : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -70,7 +70,7 @@ protected:
     // A path inside it.
     std::string path(const std::string& name) const { return dir_ + "\\" + name; }
 
-private:
+  private:
     std::string dir_;
 };
 

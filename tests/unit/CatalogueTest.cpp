@@ -47,8 +47,8 @@ TEST_F(CatalogueTest, HostFormatsLogLinesThroughTheCatalogue) {
     StravoStorageApi::nonRecursiveLogShow(1, 4098, "second");
     StravoStorageApi::nonRecursiveLogShow(1, 4099, "third");
     StravoStorageApi::nonRecursiveLogShow(1, 16385, "fourth");
-    const std::vector<std::string> expected = {"GRIDAPI-I-0001 first", "GRIDAPI-W-0002 second",
-                                               "GRIDAPI-E-0003 third", "GRIDAPI-T-1111 fourth"};
+    const std::vector<std::string> expected = {"GRIDAPI-I-0001 first", "GRIDAPI-W-0002 second", "GRIDAPI-E-0003 third",
+                                               "GRIDAPI-T-1111 fourth"};
     EXPECT_EQ(expected, lines());
 }
 

@@ -19,7 +19,7 @@ using StravoStorageApi::RetryWaiter;
 
 // Gives the test the interface's lock, which only the server's side of the interface may take.
 class ExposedServices : public GridApi::GridFileServices {
-public:
+  public:
     boost::recursive_mutex& waiterMutex() { return retryWaiterMutex; }
 };
 
@@ -92,12 +92,11 @@ TEST_F(FileServicesTest, OperationsNotInThisBuildFailAsNotImplemented) {
     };
     const Case cases[] = {
         {"CreateDirectoryA", [&] { return services->CreateDirectoryA(path.c_str(), nullptr) == FALSE; }},
-        {"GetFileAttributesA",
-         [&] { return services->GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }},
+        {"GetFileAttributesA", [&] { return services->GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }},
         {"CreateFileA",
          [&] {
-             return static_cast<void*>(services->CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                             0, FileServicesHandle())) == INVALID_HANDLE_VALUE;
+             return static_cast<void*>(services->CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                                             FileServicesHandle())) == INVALID_HANDLE_VALUE;
          }},
         {"PathFileExistsA", [&] { return services->PathFileExistsA(path.c_str()) == FALSE; }},
     };

@@ -18,7 +18,7 @@ using GridApi::FaultInjector;
 DWORD WINAPI fixedAttributes(LPCSTR) { return FILE_ATTRIBUTE_READONLY; }
 
 class SystemCallsTest : public gridtest::HostTest {
-protected:
+  protected:
     void TearDown() override {
         GridApi::restoreSystemCalls();
         HostTest::TearDown();
@@ -79,11 +79,7 @@ TEST_F(SystemCallsTest, FaultWindowsFailExactlyTheChosenCalls) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, 0, "xxxxxx"},
-        {1, 2, "xx...."},
-        {3, 2, "..xx.."},
-        {5, 0, "....xx"},
-        {7, 1, "......"},
+        {1, 0, "xxxxxx"}, {1, 2, "xx...."}, {3, 2, "..xx.."}, {5, 0, "....xx"}, {7, 1, "......"},
     };
     for (const Case& c : cases) {
         Fault fault;
@@ -136,8 +132,8 @@ TEST_F(SystemCallsTest, HandleReturningCallsFailWithTheInvalidHandle) {
     fault.error = ERROR_SHARING_VIOLATION;
     ASSERT_TRUE(FaultInjector::add(fault));
     const std::string path = gridtest::shareRoot() + "\\never-created";
-    EXPECT_EQ(INVALID_HANDLE_VALUE, GridApi::systemCalls().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                                       CREATE_ALWAYS, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              GridApi::systemCalls().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the call went through";
 }

@@ -21,7 +21,7 @@ typedef boost::function<bool()> RetryStep;
 typedef boost::function<bool(RetryStep)> RetryWaiter;
 
 class FileServicesIf : private boost::noncopyable, public boost::enable_shared_from_this<FileServicesIf> {
-public:
+  public:
     virtual ~FileServicesIf() {}
 
     virtual int getType() = 0;
@@ -44,11 +44,11 @@ public:
     virtual BOOL FindNextFileA(FileServicesHandle& findHandle, WIN32_FIND_DATAA* findData) = 0;
     virtual BOOL FlushFileBuffers(FileServicesHandle& file) = 0;
     virtual DWORD GetFileAttributesA(const char* fileName) = 0;
-    virtual BOOL GetFileAttributesExA(const char* fileName, GET_FILEEX_INFO_LEVELS infoLevel, void* fileInformation) = 0;
+    virtual BOOL GetFileAttributesExA(const char* fileName, GET_FILEEX_INFO_LEVELS infoLevel,
+                                      void* fileInformation) = 0;
     virtual DWORD GetFileSize(FileServicesHandle& file, DWORD* fileSizeHigh) = 0;
     virtual BOOL GetFileSizeEx(FileServicesHandle& file, LARGE_INTEGER* fileSize) = 0;
-    virtual UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique,
-                                  char* tempFileName) = 0;
+    virtual UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique, char* tempFileName) = 0;
     virtual BOOL LockFileEx(FileServicesHandle& file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
                             DWORD bytesToLockHigh, OVERLAPPED* overlapped) = 0;
     virtual BOOL MoveFileA(const char* existingFileName, const char* newFileName, DWORD flags) = 0;
@@ -58,10 +58,10 @@ public:
     virtual BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes) = 0;
     virtual DWORD SetFilePointer(FileServicesHandle& file, LONG distanceToMove, LONG* distanceToMoveHigh,
                                  DWORD moveMethod) = 0;
-    virtual BOOL SetFilePointerEx(FileServicesHandle& file, LARGE_INTEGER distanceToMove,
-                                  LARGE_INTEGER* newFilePointer, DWORD moveMethod) = 0;
-    virtual BOOL UnlockFileEx(FileServicesHandle& file, DWORD reserved, DWORD bytesToUnlockLow,
-                              DWORD bytesToUnlockHigh, OVERLAPPED* overlapped) = 0;
+    virtual BOOL SetFilePointerEx(FileServicesHandle& file, LARGE_INTEGER distanceToMove, LARGE_INTEGER* newFilePointer,
+                                  DWORD moveMethod) = 0;
+    virtual BOOL UnlockFileEx(FileServicesHandle& file, DWORD reserved, DWORD bytesToUnlockLow, DWORD bytesToUnlockHigh,
+                              OVERLAPPED* overlapped) = 0;
     virtual BOOL WriteFile(FileServicesHandle& file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                            OVERLAPPED* overlapped) = 0;
     virtual BOOL CloseHandle(FileServicesHandle& handle) = 0;
@@ -84,7 +84,7 @@ public:
         retryWaiter = waiter;
     }
 
-protected:
+  protected:
     FileServicesIf() {}
 
     RetryWaiter retryWaiter;
