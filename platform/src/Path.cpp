@@ -47,49 +47,54 @@ bool isDriveSpec(std::string_view s) {
     return s.size() >= 2 && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')) && s[1] == ':';
 }
 
+// Calls `f(component, isLast)` for each non-empty component of `s`.
+template <typename F>
+void forEachComponent(std::string_view s, F&& f) {
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n && isSeparator(s[i])) ++i;
+    while (i < n) {
+        std::size_t j = i;
+        while (j < n && !isSeparator(s[j])) ++j;
+        std::size_t k = j;
+        while (k < n && isSeparator(s[k])) ++k;
+        f(s.substr(i, j - i), k == n);
+        i = k;
+    }
+}
+
 std::vector<std::string_view> splitComponents(std::string_view s) {
     std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && isSeparator(s[i])) ++i;
-        std::size_t j = i;
-        while (j < s.size() && !isSeparator(s[j])) ++j;
-        if (j > i) out.push_back(s.substr(i, j - i));
-        i = j;
-    }
+    forEachComponent(s, [&](std::string_view c, bool) { out.push_back(c); });
     return out;
 }
 
 // Component rules as Win32 applies them: '.' and '..' are resolved lexically, a directory name
 // loses one trailing dot, the last name loses all trailing dots and spaces.
-DWORD addComponents(const std::vector<std::string_view>& comps, std::size_t first, bool trailingSeparator,
-                    bool allowWildcards, ParsedPath* out) {
-    for (std::size_t i = first; i < comps.size(); ++i) {
-        std::string comp(comps[i]);
-        const bool last = i + 1 == comps.size() && !trailingSeparator;
-        if (comp == ".") continue;
-        if (comp == "..") {
-            if (!out->parts.empty()) out->parts.pop_back();
-            continue;
-        }
-        const bool wildcardsHere = allowWildcards && i + 1 == comps.size();
-        const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string::npos;
-        if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
-            while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.pop_back();
-            if (comp.empty()) {
-                out->trailingSeparator = true;
-                continue;
-            }
-        } else if (!last && comp.back() == '.') {
-            comp.pop_back();
-            if (comp.empty()) continue;
-        }
-        for (char c : comp) {
-            if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
-        }
-        if (comp.size() > kMaxComponent) return ERROR_FILENAME_EXCED_RANGE;
-        out->parts.push_back(std::move(comp));
+DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcards, ParsedPath* out) {
+    const bool last = lastComponent && !out->trailingSeparator;
+    if (comp.size() == 1 && comp[0] == '.') return 0;
+    if (comp.size() == 2 && comp[0] == '.' && comp[1] == '.') {
+        if (!out->parts.empty()) out->parts.pop_back();
+        return 0;
     }
+    const bool wildcardsHere = allowWildcards && lastComponent;
+    const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string_view::npos;
+    if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
+        while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.remove_suffix(1);
+        if (comp.empty()) {
+            out->trailingSeparator = true;
+            return 0;
+        }
+    } else if (!last && comp.back() == '.') {
+        comp.remove_suffix(1);
+        if (comp.empty()) return 0;
+    }
+    for (char c : comp) {
+        if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
+    }
+    if (comp.size() > kMaxComponent) return ERROR_FILENAME_EXCED_RANGE;
+    out->parts.emplace_back(comp);
     return 0;
 }
 
@@ -155,45 +160,49 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
         out.error = ERROR_PATH_NOT_FOUND;  // no drive letters on this side
         return out;
     } else if (!p.empty() && isSeparator(p[0])) {
-        full = std::string(p);
+        // absolute: parsed in place
     } else {
         full = cwd;
         if (!full.empty() && !isSeparator(full.back())) full += '\\';
         full += p;
     }
 
-    const bool unc = full.size() >= 2 && isSeparator(full[0]) && isSeparator(full[1]);
-    out.trailingSeparator = !full.empty() && isSeparator(full.back());
-    const std::vector<std::string_view> comps = splitComponents(full);
-    std::size_t first = 0;
-    if (unc) {
-        out.kind = ParsedPath::Kind::Unc;
-        if (comps.size() < 2) {
-            out.error = ERROR_BAD_PATHNAME;
-            return out;
-        }
-        out.server = std::string(comps[0]);
-        out.share = std::string(comps[1]);
-        for (const std::string* name : {&out.server, &out.share}) {
-            if (*name == "." || *name == "..") {
+    const std::string_view f = full.empty() ? p : std::string_view(full);
+    const bool unc = f.size() >= 2 && isSeparator(f[0]) && isSeparator(f[1]);
+    out.trailingSeparator = !f.empty() && isSeparator(f.back());
+    out.parts.reserve(8);
+    int index = 0;
+    forEachComponent(f, [&](std::string_view comp, bool last) {
+        if (out.error) return;
+        const int i = index++;
+        if (unc && i < 2) {
+            if ((comp.size() == 1 && comp[0] == '.') || (comp.size() == 2 && comp[0] == '.' && comp[1] == '.')) {
                 out.error = ERROR_BAD_PATHNAME;
-                return out;
+                return;
             }
-            for (char c : *name) {
+            for (char c : comp) {
                 if (isInvalidNameChar(c, false)) {
                     out.error = ERROR_INVALID_NAME;
-                    return out;
+                    return;
                 }
             }
+            (i == 0 ? out.server : out.share) = std::string(comp);
+            return;
         }
-        first = 2;
+        out.error = addComponent(comp, last, allowWildcards, &out);
+    });
+    if (unc) {
+        out.kind = ParsedPath::Kind::Unc;
+        if (!out.error && index < 2) out.error = ERROR_BAD_PATHNAME;
     }
-    out.error = addComponents(comps, first, out.trailingSeparator, allowWildcards, &out);
     return out;
 }
 
 std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
     std::string out;
+    std::size_t size = root.size() + parsed.server.size() + parsed.share.size() + 4;
+    for (const std::string& part : parsed.parts) size += part.size() + 1;
+    out.reserve(size);
     if (parsed.kind == ParsedPath::Kind::Unc) {
         out = root + '/' + parsed.server + '/' + parsed.share;
     }
