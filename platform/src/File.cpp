@@ -30,6 +30,7 @@ struct LockRange {
 struct FileObject : HandleObject {
     FileObject() : HandleObject(Type::File) {}
     ~FileObject() override {
+        if (!locks.empty()) lockUnregisterAll(key, this);
         shareRelease(key, access);
         ::close(fd);
     }
@@ -37,6 +38,7 @@ struct FileObject : HandleObject {
     FileKey key{};
     ShareAccess access;
     bool directory = false;
+    bool appendOnly = false;
     std::mutex lockMutex;  // guards `locks`, this handle's byte-range locks
     std::vector<LockRange> locks;
 };
@@ -90,6 +92,22 @@ bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t
         }
     }
     return true;
+}
+
+// Whether I/O through `f` meets a byte-range lock of this process. Only when some handle holds a
+// lock does this cost anything (and a sequential transfer one lseek to learn where it starts).
+bool lockedAgainst(const FileObject& f, bool atOffset, std::uint64_t offset, DWORD length, bool write) {
+    if (!anyLocks() || length == 0) return false;
+    if (write && f.appendOnly) {
+        FileInfo info;  // an append starts at the end of the file
+        if (statFd(f.fd, &info) != 0) return false;
+        offset = info.size;
+    } else if (!atOffset) {
+        const off_t pos = ::lseek(f.fd, 0, SEEK_CUR);
+        if (pos < 0) return false;
+        offset = static_cast<std::uint64_t>(pos);
+    }
+    return ioConflicts(f.key, &f, offset, length, write);
 }
 
 HANDLE openFailed(int fd, DWORD code) {
@@ -195,6 +213,7 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     object->key = key;
     object->access = access;
     object->directory = directory;
+    object->appendOnly = appendOnly;
     if (existed && truncates && info.size != 0 && ::ftruncate(fd, 0) != 0) {
         const DWORD code = ioError(errno);
         return fail(INVALID_HANDLE_VALUE, code);  // `object` releases the share and the descriptor
@@ -232,6 +251,7 @@ GRIDPLATFORM_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LP
     auto* out = static_cast<char*>(buffer);
     DWORD total = 0;
     const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    if (lockedAgainst(*f, overlapped != nullptr, offset, bytesToRead, false)) return fail(FALSE, ERROR_LOCK_VIOLATION);
     while (total < bytesToRead) {
         const ssize_t n = overlapped
                               ? ::pread(f->fd, out + total, bytesToRead - total, static_cast<off_t>(offset + total))
@@ -269,6 +289,7 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     const auto* in = static_cast<const char*>(buffer);
     DWORD total = 0;
     const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    if (lockedAgainst(*f, overlapped != nullptr, offset, bytesToWrite, true)) return fail(FALSE, ERROR_LOCK_VIOLATION);
     while (total < bytesToWrite) {
         const ssize_t n = overlapped
                               ? ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total))
@@ -401,6 +422,7 @@ GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
         std::lock_guard<std::mutex> lock(f->lockMutex);
         f->locks.push_back(range);
     }
+    lockRegister(f->key, f.get(), range.offset, range.length, range.exclusive);
     overlapped->Internal = 0;
     return TRUE;
 }
@@ -420,6 +442,7 @@ GRIDPLATFORM_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesToUnl
         if (it->offset == offset && it->length == length && (match == f->locks.end() || it->exclusive)) match = it;
     }
     if (match == f->locks.end()) return fail(FALSE, ERROR_NOT_LOCKED);
+    lockUnregister(f->key, f.get(), match->offset, match->length, match->exclusive);
     f->locks.erase(match);
     int err = 0;
     if (length && !applyKernelLocks(f->fd, f->locks, offset, offset + length, false, &err)) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace gridplatform {
 namespace {
@@ -32,7 +33,71 @@ struct ShareState {
 std::mutex g_shareMutex;
 std::unordered_map<FileKey, ShareState, FileKeyHash> g_shares;
 
+struct HeldLock {
+    const void* owner;
+    std::uint64_t offset;
+    std::uint64_t length;
+    bool exclusive;
+};
+
+std::mutex g_lockMutex;
+std::unordered_map<FileKey, std::vector<HeldLock>, FileKeyHash> g_locks;
+std::atomic<int> g_lockCount{0};
+
 }  // namespace
+
+void lockRegister(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    if (!length) return;
+    std::lock_guard<std::mutex> lock(g_lockMutex);
+    g_locks[key].push_back({owner, offset, length, exclusive});
+    g_lockCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void lockUnregister(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    if (!length) return;
+    std::lock_guard<std::mutex> lock(g_lockMutex);
+    auto it = g_locks.find(key);
+    if (it == g_locks.end()) return;
+    auto& held = it->second;
+    for (auto h = held.begin(); h != held.end(); ++h) {
+        if (h->owner == owner && h->offset == offset && h->length == length && h->exclusive == exclusive) {
+            held.erase(h);
+            g_lockCount.fetch_sub(1, std::memory_order_relaxed);
+            break;
+        }
+    }
+    if (held.empty()) g_locks.erase(it);
+}
+
+void lockUnregisterAll(const FileKey& key, const void* owner) {
+    std::lock_guard<std::mutex> lock(g_lockMutex);
+    auto it = g_locks.find(key);
+    if (it == g_locks.end()) return;
+    auto& held = it->second;
+    for (auto h = held.begin(); h != held.end();) {
+        if (h->owner == owner) {
+            h = held.erase(h);
+            g_lockCount.fetch_sub(1, std::memory_order_relaxed);
+        } else {
+            ++h;
+        }
+    }
+    if (held.empty()) g_locks.erase(it);
+}
+
+bool anyLocks() { return g_lockCount.load(std::memory_order_relaxed) > 0; }
+
+bool ioConflicts(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool write) {
+    if (!length) return false;
+    std::lock_guard<std::mutex> lock(g_lockMutex);
+    auto it = g_locks.find(key);
+    if (it == g_locks.end()) return false;
+    for (const HeldLock& h : it->second) {
+        if (h.offset >= offset + length || offset >= h.offset + h.length) continue;
+        if (h.exclusive ? h.owner != owner : write) return true;
+    }
+    return false;
+}
 
 HANDLE insertHandle(std::shared_ptr<HandleObject> object) {
     const std::uintptr_t value = g_nextHandle.fetch_add(4, std::memory_order_relaxed);

@@ -186,6 +186,19 @@ bool shareAllowsDelete(const FileKey& key);
 // Whether `key` is open at all by a handle that takes part in sharing.
 bool shareIsOpen(const FileKey& key);
 
+// ---- byte-range locks of this process's handles --------------------------------------------
+
+// The locks every handle of the process holds, so that ReadFile/WriteFile can refuse a range
+// another handle locked, as Windows does. `owner` identifies the handle.
+void lockRegister(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool exclusive);
+void lockUnregister(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool exclusive);
+void lockUnregisterAll(const FileKey& key, const void* owner);
+// Whether any handle of the process holds a lock (a cheap test for the I/O path).
+bool anyLocks();
+// Whether reading (or writing) [offset, offset+length) through `owner` meets a lock: another
+// handle's exclusive lock blocks reads and writes, any shared lock blocks writes.
+bool ioConflicts(const FileKey& key, const void* owner, std::uint64_t offset, std::uint64_t length, bool write);
+
 // ---- files (used by CopyFileA and GetTempFileNameA) --------------------------------------------
 
 // CreateFileA for a path already mapped.

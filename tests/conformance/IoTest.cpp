@@ -245,4 +245,57 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
     }
 }
 
+// Windows refuses I/O inside a range another handle locked, and writes inside a shared lock even
+// to the holder.
+TEST_F(IoTest, LockedRangesRefuseReadsAndWrites) {
+    if (underWine()) {
+        GTEST_SKIP() << "Wine does not check byte-range locks on ReadFile/WriteFile; Windows does";
+    }
+    HANDLE other = openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    HandleCloser closer{other};
+    struct Row {
+        const char* name;
+        DWORD lockFlags;
+        HANDLE io;
+        bool write;
+        DWORD offset;
+        Outcome expected;
+    };
+    const Outcome violation = failsWith(ERROR_LOCK_VIOLATION);
+    const DWORD X = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, S = LOCKFILE_FAIL_IMMEDIATELY;
+    const Row rows[] = {
+        {"read by another handle inside an exclusive lock", X, other, false, 5, violation},
+        {"write by another handle inside an exclusive lock", X, other, true, 5, violation},
+        {"read by another handle after an exclusive lock", X, other, false, 10, kOk},
+        {"read by the holder of an exclusive lock", X, h_, false, 0, kOk},
+        {"write by the holder of an exclusive lock", X, h_, true, 0, kOk},
+        {"read by another handle inside a shared lock", S, other, false, 0, kOk},
+        {"write by another handle inside a shared lock", S, other, true, 9, violation},
+        {"write by the holder of a shared lock", S, h_, true, 0, violation},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        OVERLAPPED range{};
+        ASSERT_TRUE(LockFileEx(h_, row.lockFlags, 0, 10, 0, &range));
+        char buf[4] = {'w', 'w', 'w', 'w'};
+        DWORD n = 0;
+        OVERLAPPED at{};
+        at.Offset = row.offset;
+        EXPECT_EQ(outcomeOf([&] {
+                      return row.write ? WriteFile(row.io, buf, sizeof buf, &n, &at)
+                                       : ReadFile(row.io, buf, sizeof buf, &n, &at);
+                  }),
+                  row.expected);
+        // The same through the file pointer.
+        ASSERT_EQ(SetFilePointer(row.io, static_cast<LONG>(row.offset), nullptr, FILE_BEGIN), row.offset);
+        EXPECT_EQ(outcomeOf([&] {
+                      return row.write ? WriteFile(row.io, buf, sizeof buf, &n, nullptr)
+                                       : ReadFile(row.io, buf, sizeof buf, &n, nullptr);
+                  }),
+                  row.expected);
+        ASSERT_TRUE(UnlockFileEx(h_, 0, 10, 0, &range));
+    }
+}
+
 }  // namespace
