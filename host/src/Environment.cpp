@@ -23,7 +23,15 @@ Environment readEnvironment() {
     std::string trace = boost::algorithm::trim_copy(variable("STRAVO_TRACE"));
     env.trace = trace != "0";
     env.settingsDb = variable("STRAVO_SETTINGS_DB");
-    env.nodeLocalFile = variable("STRAVO_NODE_LOCAL_FILE");
+#if defined(_WIN32)
+    env.nodeLocalStore = variable("STRAVO_NODE_LOCAL_REGISTRY_KEY");
+    if (env.nodeLocalStore.empty()) {
+        env.nodeLocalStore = "SOFTWARE\\Stravo\\GlobalSettings";
+        env.nodeLocalStoreIsDefault = true;
+    }
+#else
+    env.nodeLocalStore = variable("STRAVO_NODE_LOCAL_FILE");
+#endif
     std::vector<std::string> keys;
     const std::string keyList = variable("STRAVO_NODE_LOCAL_KEYS");
     boost::algorithm::split(keys, keyList, boost::algorithm::is_any_of(","));

@@ -14,12 +14,15 @@ std::string vformat(const char* format, va_list args);
 
 // The environment's configuration, read once on first use.
 struct Environment {
-    std::string logFile;                  // STRAVO_LOG_FILE; empty = stderr
-    bool trace = true;                    // STRAVO_TRACE; "0" turns traces off
-    std::string settingsDb;               // STRAVO_SETTINGS_DB; empty = no database
-    std::string nodeLocalFile;            // STRAVO_NODE_LOCAL_FILE (Linux); empty = no file
-    std::set<std::string> nodeLocalKeys;  // STRAVO_NODE_LOCAL_KEYS, comma-separated
-    std::string messageModule;            // STRAVO_MESSAGE_MODULE
+    std::string logFile;     // STRAVO_LOG_FILE; empty = stderr
+    bool trace = true;       // STRAVO_TRACE; "0" turns traces off
+    std::string settingsDb;  // STRAVO_SETTINGS_DB; empty = no database
+    // Linux: STRAVO_NODE_LOCAL_FILE, empty = no file. Windows: the HKEY_LOCAL_MACHINE subkey from
+    // STRAVO_NODE_LOCAL_REGISTRY_KEY, by default SOFTWARE\Stravo\GlobalSettings.
+    std::string nodeLocalStore;
+    bool nodeLocalStoreIsDefault = false;  // no variable named it
+    std::set<std::string> nodeLocalKeys;   // STRAVO_NODE_LOCAL_KEYS, comma-separated
+    std::string messageModule;             // STRAVO_MESSAGE_MODULE
 };
 const Environment& environment();
 

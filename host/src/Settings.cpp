@@ -36,7 +36,8 @@ namespace {
 struct SettingsState {
     std::mutex mutex;
     std::string databaseFile;
-    std::string nodeLocalFile;
+    std::string nodeLocalStore;  // INI file (Linux) or HKEY_LOCAL_MACHINE subkey (Windows)
+    bool nodeLocalStoreIsDefault = false;
     std::set<std::string> nodeLocalKeys;
     boost::optional<std::string> databaseFailure;
     boost::optional<std::string> nodeLocalFailure;
@@ -46,7 +47,8 @@ struct SettingsState {
     void applyEnvironment() {
         const StravoHostInternal::Environment& env = StravoHostInternal::environment();
         databaseFile = env.settingsDb;
-        nodeLocalFile = env.nodeLocalFile;
+        nodeLocalStore = env.nodeLocalStore;
+        nodeLocalStoreIsDefault = env.nodeLocalStoreIsDefault;
         nodeLocalKeys = env.nodeLocalKeys;
         databaseFailure.reset();
         nodeLocalFailure.reset();
@@ -64,15 +66,23 @@ class TemporaryFiles {
   public:
     ~TemporaryFiles() {
         for (const std::string& file : files_) std::remove(file.c_str());
+#if defined(_WIN32)
+        for (const std::string& key : registryKeys_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+#endif
     }
     void add(const std::string& file) {
         std::lock_guard<std::mutex> lock(mutex_);
         files_.push_back(file);
     }
+    void addRegistryKey(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        registryKeys_.push_back(key);
+    }
 
   private:
     std::mutex mutex_;
     std::vector<std::string> files_;
+    std::vector<std::string> registryKeys_;
 };
 
 TemporaryFiles& temporaryFiles() {
@@ -229,25 +239,24 @@ class DatabaseHelper : public CGlobalSettingHelper {
 
 #if defined(_WIN32)
 
-void checkNodeLocalFailure() {
-    SettingsState& s = settings();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
-}
-
-const char kRegistryKey[] = "SOFTWARE\\Stravo\\GlobalSettings";
-
-std::string registryError(const char* what, LONG rc) {
-    return std::string("registry ") + what + " HKEY_LOCAL_MACHINE\\" + kRegistryKey + ": error " + std::to_string(rc);
+std::string registryError(const char* what, const std::string& registryKey, LONG rc) {
+    return std::string("registry ") + what + " HKEY_LOCAL_MACHINE\\" + registryKey + ": error " + std::to_string(rc);
 }
 
 // The raw REG_DWORD, or none when the key or value is missing.
 boost::optional<DWORD> readNodeLocal(const std::string& key) {
-    checkNodeLocalFailure();
+    std::string registryKey;
+    {
+        SettingsState& s = settings();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
+        registryKey = s.nodeLocalStore;
+    }
+    if (registryKey.empty()) return boost::none;
     HKEY handle = nullptr;
-    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_QUERY_VALUE, &handle);
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, registryKey.c_str(), 0, KEY_QUERY_VALUE, &handle);
     if (rc == ERROR_FILE_NOT_FOUND) return boost::none;
-    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("open", rc));
+    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("open", registryKey, rc));
     DWORD type = 0;
     DWORD data = 0;
     DWORD size = sizeof data;
@@ -257,8 +266,24 @@ boost::optional<DWORD> readNodeLocal(const std::string& key) {
     if (rc == ERROR_MORE_DATA || (rc == ERROR_SUCCESS && type != REG_DWORD)) {
         throw SettingsError("setting '" + key + "' is not a REG_DWORD value");
     }
-    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("read", rc));
+    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("read", registryKey, rc));
     return data;
+}
+
+// The key the control surface writes to. Unless a key was named (by the environment or the control
+// surface), the first write moves the node-local side to a key of this process's own, removed at
+// exit, so that tests running side by side in one Wine prefix never share values.
+std::string writableRegistryKey() {
+    static std::atomic<unsigned> serial{0};
+    SettingsState& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.nodeLocalStore.empty() || s.nodeLocalStoreIsDefault) {
+        s.nodeLocalStore = "SOFTWARE\\Stravo\\GlobalSettings-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(++serial);
+        s.nodeLocalStoreIsDefault = false;
+        temporaryFiles().addRegistryKey(s.nodeLocalStore);
+    }
+    return s.nodeLocalStore;
 }
 
 class NodeLocalHelper : public CGlobalSettingHelper {
@@ -328,7 +353,7 @@ boost::optional<long long> readNodeLocal(const std::string& key) {
         SettingsState& s = settings();
         std::lock_guard<std::mutex> lock(s.mutex);
         if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
-        path = s.nodeLocalFile;
+        path = s.nodeLocalStore;
     }
     if (path.empty()) return boost::none;
     std::ifstream in(path);
@@ -361,14 +386,14 @@ class NodeLocalHelper : public CGlobalSettingHelper {
 void rewriteIni(const std::string& key, const boost::optional<long long>& value) {
     SettingsState& s = settings();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.nodeLocalFile.empty()) {
+    if (s.nodeLocalStore.empty()) {
         if (!value) return;
-        s.nodeLocalFile = makeTemporaryFile("nodelocal");
-        temporaryFiles().add(s.nodeLocalFile);
+        s.nodeLocalStore = makeTemporaryFile("nodelocal");
+        temporaryFiles().add(s.nodeLocalStore);
     }
     std::vector<IniLine> lines;
     {
-        std::ifstream in(s.nodeLocalFile);
+        std::ifstream in(s.nodeLocalStore);
         if (in) lines = parseIni(in);
     }
     const std::string lowered = boost::algorithm::to_lower_copy(key);
@@ -377,14 +402,14 @@ void rewriteIni(const std::string& key, const boost::optional<long long>& value)
         if (line.key != lowered) out << line.text << '\n';
     }
     if (value) out << key << " = " << *value << '\n';
-    const std::string staging = s.nodeLocalFile + ".new";
+    const std::string staging = s.nodeLocalStore + ".new";
     {
         std::ofstream file(staging, std::ios::trunc);
         file << out.str();
         if (!file.flush()) throw SettingsError("cannot write " + staging + ": " + std::strerror(errno));
     }
-    if (std::rename(staging.c_str(), s.nodeLocalFile.c_str()) != 0) {
-        throw SettingsError("cannot replace " + s.nodeLocalFile + ": " + std::strerror(errno));
+    if (std::rename(staging.c_str(), s.nodeLocalStore.c_str()) != 0) {
+        throw SettingsError("cannot replace " + s.nodeLocalStore + ": " + std::strerror(errno));
     }
 }
 
@@ -525,29 +550,38 @@ void setNodeLocalSetting(const std::string& key, int64_t value) {
     if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<uint32_t>::max()) {
         throw SettingsError("setting '" + key + "' value " + std::to_string(value) + " does not fit a REG_DWORD");
     }
+    const std::string registryKey = writableRegistryKey();
     HKEY handle = nullptr;
-    LONG rc =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
-    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("create", rc));
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, registryKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                              nullptr);
+    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("create", registryKey, rc));
     const DWORD data = static_cast<DWORD>(value);
     rc = RegSetValueExA(handle, key.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
     RegCloseKey(handle);
-    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("write", rc));
+    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("write", registryKey, rc));
 }
 
 void clearNodeLocalSetting(const std::string& key) {
+    const std::string registryKey = nodeLocalStore();
+    if (registryKey.empty()) return;
     HKEY handle = nullptr;
-    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_SET_VALUE, &handle);
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, registryKey.c_str(), 0, KEY_SET_VALUE, &handle);
     if (rc == ERROR_FILE_NOT_FOUND) return;
-    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("open", rc));
+    if (rc != ERROR_SUCCESS) throw SettingsError(registryError("open", registryKey, rc));
     rc = RegDeleteValueA(handle, key.c_str());
     RegCloseKey(handle);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) throw SettingsError(registryError("delete", rc));
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+        throw SettingsError(registryError("delete", registryKey, rc));
+    }
 }
 
 static void clearNodeLocalStore() {
-    const LONG rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRegistryKey);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) throw SettingsError(registryError("delete", rc));
+    const std::string registryKey = nodeLocalStore();
+    if (registryKey.empty()) return;
+    const LONG rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, registryKey.c_str());
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+        throw SettingsError(registryError("delete", registryKey, rc));
+    }
 }
 
 #else
@@ -559,24 +593,25 @@ void clearNodeLocalSetting(const std::string& key) { rewriteIni(key, boost::none
 static void clearNodeLocalStore() {
     SettingsState& s = settings();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.nodeLocalFile.empty()) return;
-    std::ofstream file(s.nodeLocalFile, std::ios::trunc);
-    if (!file) throw SettingsError("cannot write " + s.nodeLocalFile + ": " + std::strerror(errno));
-}
-
-void setNodeLocalFile(const std::string& path) {
-    SettingsState& s = settings();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.nodeLocalFile = path;
-}
-
-std::string nodeLocalFile() {
-    SettingsState& s = settings();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.nodeLocalFile;
+    if (s.nodeLocalStore.empty()) return;
+    std::ofstream file(s.nodeLocalStore, std::ios::trunc);
+    if (!file) throw SettingsError("cannot write " + s.nodeLocalStore + ": " + std::strerror(errno));
 }
 
 #endif
+
+void setNodeLocalStore(const std::string& store) {
+    SettingsState& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.nodeLocalStore = store;
+    s.nodeLocalStoreIsDefault = false;
+}
+
+std::string nodeLocalStore() {
+    SettingsState& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.nodeLocalStore;
+}
 
 void clearAllSettings() {
     const std::string path = databaseFile();

@@ -71,12 +71,12 @@ TEST_F(HostSettings, AbsentKeysGiveTheDefault) {
 }
 
 TEST_F(HostSettings, NoStoreConfiguredMeansEveryKeyIsAbsent) {
+    StravoHostControl::setDatabaseSetting("RetryCount", 1);
+    StravoHostControl::setNodeLocalSetting("RetryCount", 2);
     StravoHostControl::setDatabaseFile("");
+    StravoHostControl::setNodeLocalStore("");
     EXPECT_EQ(readUnsigned<DbSettings>("RetryCount", 5u), 5u);
-#if !defined(_WIN32)
-    StravoHostControl::setNodeLocalFile("");
     EXPECT_EQ(readUnsigned<NodeSettings>("RetryCount", 6u), 6u);
-#endif
 }
 
 struct StoredCase {
@@ -116,6 +116,21 @@ TEST_F(HostSettings, ClearedKeysAreAbsentAgain) {
     EXPECT_EQ(readUnsigned<DbSettings>("A", 100u), 100u);
     EXPECT_EQ(readUnsigned<DbSettings>("B", 100u), 2u);
     EXPECT_EQ(readUnsigned<NodeSettings>("A", 100u), 100u);
+}
+
+TEST_F(HostSettings, WritesWithoutANamedStoreUseAPrivateOne) {
+    StravoHostControl::setNodeLocalSetting("Private", 1);
+    StravoHostControl::setDatabaseSetting("Private", 2);
+    const std::string store = StravoHostControl::nodeLocalStore();
+    EXPECT_NE(store, "");
+#if defined(_WIN32)
+    // Never the shared default key, so test processes running side by side do not meet.
+    EXPECT_NE(store, "SOFTWARE\\Stravo\\GlobalSettings");
+#endif
+    EXPECT_NE(StravoHostControl::databaseFile(), "");
+    StravoHostControl::setNodeLocalSetting("Private", 3);
+    EXPECT_EQ(StravoHostControl::nodeLocalStore(), store);
+    EXPECT_EQ(readUnsigned<NodeSettings>("Private", 0u), 3u);
 }
 
 TEST_F(HostSettings, TheStoresAreSeparate) {
@@ -207,7 +222,7 @@ TEST_F(HostSettings, NodeLocalFileSyntax) {
               "Twice = 1\n"
               "twice = 2\n"
               "Broken = 12abc\n");
-    StravoHostControl::setNodeLocalFile(ini);
+    StravoHostControl::setNodeLocalStore(ini);
     EXPECT_EQ(readUnsigned<NodeSettings>("RetryCount", 0u), 7u);
     EXPECT_EQ(readUnsigned<NodeSettings>("retrycount", 0u), 7u);
     EXPECT_EQ(readUnsigned<NodeSettings>("Mask", 0u), 31u);

@@ -38,8 +38,10 @@ STRAVOHOST_API std::vector<SystemEvent> capturedSystemEvents();
 STRAVOHOST_API void clearCapturedSystemEvents();
 
 // --- Settings -------------------------------------------------------------------------------------
-// Writes go to the real stores. With no database (or, on Linux, no node-local file) configured,
-// the first write creates a temporary one, used from then on and removed when the process ends.
+// Writes go to the real stores. With no database or node-local store configured, the first write
+// creates a temporary one, used from then on and removed when the process ends: a file, or on
+// Windows a registry key of the process's own (also when only the default key is in use, so that
+// test processes never share node-local values).
 STRAVOHOST_API void setDatabaseSetting(const std::string& key, int64_t value);
 STRAVOHOST_API void clearDatabaseSetting(const std::string& key);
 STRAVOHOST_API void setNodeLocalSetting(const std::string& key, int64_t value);
@@ -49,11 +51,10 @@ STRAVOHOST_API void clearAllSettings();
 // Points the database side at another SQLite file (empty: none, every key absent).
 STRAVOHOST_API void setDatabaseFile(const std::string& path);
 STRAVOHOST_API std::string databaseFile();
-#if !defined(_WIN32)
-// Points the node-local side at another INI file (empty: none, every key absent).
-STRAVOHOST_API void setNodeLocalFile(const std::string& path);
-STRAVOHOST_API std::string nodeLocalFile();
-#endif
+// Points the node-local side at another store: on Linux an INI file, on Windows a subkey of
+// HKEY_LOCAL_MACHINE (empty: none, every key absent).
+STRAVOHOST_API void setNodeLocalStore(const std::string& store);
+STRAVOHOST_API std::string nodeLocalStore();
 STRAVOHOST_API void setNodeLocalKey(const std::string& key, bool nodeLocal);
 // From now on every read of that side throws SettingsError(message), until cleared.
 STRAVOHOST_API void failDatabaseSettings(const std::string& message);
