@@ -26,9 +26,6 @@ struct Environment {
 };
 const Environment& environment();
 
-// Counts a database settings read when the counters singleton exists.
-void countDatabaseRead();
-
 // Each part of the host back to what the environment configured (see StravoHostControl).
 void resetLog();
 void resetSettings();

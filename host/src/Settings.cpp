@@ -223,12 +223,10 @@ std::string writableDatabase() {
 class DatabaseHelper : public CGlobalSettingHelper {
   public:
     void getGlobalSetting(const std::string& key, uint32_t& value, const uint32_t& defaultValue) override {
-        StravoHostInternal::countDatabaseRead();
         const boost::optional<long long> found = readDatabase(key);
         value = found ? checkedValue<uint32_t>(key, *found) : defaultValue;
     }
     void getGlobalSetting(const std::string& key, int32_t& value, const int32_t& defaultValue) override {
-        StravoHostInternal::countDatabaseRead();
         const boost::optional<long long> found = readDatabase(key);
         value = found ? checkedValue<int32_t>(key, *found) : defaultValue;
     }
@@ -507,11 +505,6 @@ bool CStaticSingleton<PerformanceCountersManager>::instanceExists() {
 }  // namespace StaticSingleton
 
 namespace StravoHostInternal {
-
-void countDatabaseRead() {
-    std::lock_guard<std::mutex> lock(singletonMutex());
-    if (countersSlot()) countersSlot()->incrementCounter(PerfCounters::DatabaseSettingsReads);
-}
 
 void resetSettings() {
     SettingsState& s = settings();

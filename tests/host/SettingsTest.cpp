@@ -240,10 +240,11 @@ TEST_F(HostSettings, NodeLocalFileSyntax) {
 }
 #endif
 
-TEST_F(HostSettings, DatabaseReadsAreCounted) {
+// The plug-in counts its database reads itself (counter 4); the settings object must not count them again.
+TEST_F(HostSettings, CountersExistOnDemandAndSettingsReadsDoNotCountThemselves) {
     StravoHostControl::resetPerformanceCounters();
     EXPECT_FALSE(CStaticSingleton<PerformanceCountersManager>::instanceExists());
-    readUnsigned<DbSettings>("A", 0u);  // no counters yet: not counted anywhere
+    readUnsigned<DbSettings>("A", 0u);
     EXPECT_EQ(StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads), 0u);
 
     StravoHostControl::createPerformanceCounters();
@@ -252,7 +253,7 @@ TEST_F(HostSettings, DatabaseReadsAreCounted) {
     readUnsigned<DbSettings>("A", 0u);
     readSigned<DbSettings>("Missing", 0);
     readUnsigned<NodeSettings>("A", 0u);
-    EXPECT_EQ(StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads), 2u);
+    EXPECT_EQ(StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads), 0u);
     EXPECT_EQ(StravoHostControl::performanceCounter(PerfCounters::FileOperations), 0u);
 
     StravoHostControl::resetPerformanceCounters();

@@ -90,7 +90,7 @@ enum CounterType {
     FileOperationErrors = 1,    // file operations that failed
     Retries = 2,                // retried attempts
     Reconnects = 3,             // handles re-created
-    DatabaseSettingsReads = 4,  // reads of the settings database (counted by the host)
+    DatabaseSettingsReads = 4,  // reads of the settings database (counted by the plug-in)
     CounterTypeCount = 5
 };
 }  // namespace PerfCounters
