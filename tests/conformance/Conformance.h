@@ -1,10 +1,13 @@
-// Shared helpers of the scenario suite. Everything here uses the Win32 file API only, so the suite
-// runs unchanged on Windows (under Wine here) and on Linux over libGridPlatform.
+// Shared helpers of the scenario suite (the host and platform tests use them too). Everything here
+// uses the Win32 file API only, so the suite runs unchanged on Windows (under Wine here) and on Linux
+// over libGridPlatform.
 #pragma once
 
 #include <platform/win32.h>
 
+#include <initializer_list>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -82,12 +85,61 @@ inline std::string readFile(const std::string& path) {
 
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The closing of a handle that the test opened, checked.
+// A handle the test opened, closed at the latest when it goes out of scope.
 struct HandleCloser {
-    HANDLE h;
-    ~HandleCloser() {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ~HandleCloser() { close(); }
+    // Closes the handle now; whether that succeeded.
+    bool close() {
+        const bool ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        return ok;
     }
 };
+
+// Opens `path` into `h` (closing what it held) and returns the outcome of CreateFileA.
+inline Outcome openInto(HandleCloser& h, const std::string& path, DWORD access = GENERIC_READ | GENERIC_WRITE,
+                        DWORD share = 0, DWORD disposition = OPEN_EXISTING, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    h.close();
+    return outcomeOf([&] {
+        h.h = openFile(path, access, share, disposition, flags);
+        return h.h != INVALID_HANDLE_VALUE;
+    });
+}
+
+// The names a search finds ("." and ".." included) and the last error it ends with, or no names and
+// the error the search fails with.
+inline std::pair<std::set<std::string>, DWORD> findNames(const std::string& pattern) {
+    WIN32_FIND_DATAA fd;
+    SetLastError(0xDEADBEEF);
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return {{}, GetLastError()};
+    std::set<std::string> names;
+    do {
+        names.insert(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    const DWORD end = GetLastError();
+    FindClose(h);
+    return {names, end};
+}
+
+// A FILETIME as one number of 100 ns ticks.
+inline ULONGLONG ticks(const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// One call on one name and the outcome it must have.
+struct PathCase {
+    const char* name;
+    std::string path;
+    Outcome expected;
+};
+
+// Runs `call` (taking the name as a C string) on every case in order.
+template <typename Call>
+void expectEach(std::initializer_list<PathCase> cases, Call&& call) {
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcomeOf([&] { return call(c.path.c_str()); }), c.expected);
+    }
+}
 
 }  // namespace conformance

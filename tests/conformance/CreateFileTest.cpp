@@ -39,15 +39,9 @@ TEST_F(CreateFileTest, DispositionsCreateOpenAndTruncateAsDocumented) {
         if (row.existsBefore) {
             ASSERT_TRUE(writeFile(file, "old"));
         }
-        HANDLE h = INVALID_HANDLE_VALUE;
-        const Outcome got = outcomeOf([&] {
-            h = openFile(file, GENERIC_READ | GENERIC_WRITE, 0, row.disposition);
-            return h != INVALID_HANDLE_VALUE;
-        });
-        EXPECT_EQ(got, row.expected);
-        if (h != INVALID_HANDLE_VALUE) {
-            EXPECT_TRUE(CloseHandle(h));
-        }
+        HandleCloser h;
+        EXPECT_EQ(openInto(h, file, GENERIC_READ | GENERIC_WRITE, 0, row.disposition), row.expected);
+        EXPECT_EQ(h.close(), row.expected.ok);
         if (row.contentAfter) {
             EXPECT_EQ(readFile(file), row.contentAfter);
         } else {
@@ -114,23 +108,20 @@ TEST_F(CreateFileTest, ShareModesConflictAsOnWindows) {
         SCOPED_TRACE(row.name);
         HandleCloser first{openFile(path("f"), row.firstAccess, row.firstShare)};
         ASSERT_NE(first.h, INVALID_HANDLE_VALUE) << GetLastError();
-        HandleCloser second{INVALID_HANDLE_VALUE};
-        const Outcome got = outcomeOf([&] {
-            second.h = openFile(path("f"), row.secondAccess, row.secondShare);
-            return second.h != INVALID_HANDLE_VALUE;
-        });
-        EXPECT_EQ(got, row.secondOpens ? succeedsWith(0) : failsWith(ERROR_SHARING_VIOLATION));
+        HandleCloser second;
+        EXPECT_EQ(openInto(second, path("f"), row.secondAccess, row.secondShare),
+                  row.secondOpens ? succeedsWith(0) : failsWith(ERROR_SHARING_VIOLATION));
     }
 }
 
 TEST_F(CreateFileTest, ClosingAHandleReleasesItsShareMode) {
     ASSERT_TRUE(writeFile(path("f"), "x"));
-    HANDLE first = openFile(path("f"), GENERIC_READ | GENERIC_WRITE, 0);
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(openFile(path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(CloseHandle(first));
-    HandleCloser second{openFile(path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)};
-    EXPECT_NE(second.h, INVALID_HANDLE_VALUE);
+    HandleCloser first, second;
+    ASSERT_EQ(openInto(first, path("f")), succeedsWith(0));
+    EXPECT_EQ(openInto(second, path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE),
+              failsWith(ERROR_SHARING_VIOLATION));
+    ASSERT_TRUE(first.close());
+    EXPECT_EQ(openInto(second, path("f"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), succeedsWith(0));
 }
 
 TEST_F(CreateFileTest, DeleteAndMoveOfAnOpenFileNeedShareDelete) {
@@ -151,14 +142,13 @@ TEST_F(CreateFileTest, DeleteAndMoveOfAnOpenFileNeedShareDelete) {
         ++i;
         ASSERT_TRUE(writeFile(a, "x"));
         ASSERT_TRUE(writeFile(b, "x"));
-        HANDLE ha = openFile(a, GENERIC_READ, row.share);
-        HANDLE hb = openFile(b, GENERIC_READ, row.share);
-        ASSERT_NE(ha, INVALID_HANDLE_VALUE);
-        ASSERT_NE(hb, INVALID_HANDLE_VALUE);
+        HandleCloser ha{openFile(a, GENERIC_READ, row.share)}, hb{openFile(b, GENERIC_READ, row.share)};
+        ASSERT_NE(ha.h, INVALID_HANDLE_VALUE);
+        ASSERT_NE(hb.h, INVALID_HANDLE_VALUE);
         EXPECT_EQ(outcomeOf([&] { return DeleteFileA(a.c_str()); }), row.expected);
         EXPECT_EQ(outcomeOf([&] { return MoveFileExA(b.c_str(), c.c_str(), 0); }), row.expected);
-        CloseHandle(ha);
-        CloseHandle(hb);
+        ha.close();
+        hb.close();
         EXPECT_EQ(exists(a), !row.expected.ok);
         EXPECT_EQ(exists(c), row.expected.ok);
     }
@@ -183,12 +173,9 @@ TEST_F(CreateFileTest, DirectoriesOpenOnlyWithBackupSemantics) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HandleCloser h{INVALID_HANDLE_VALUE};
-        EXPECT_EQ(outcomeOf([&] {
-                      h.h = openFile(d, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     row.disposition, row.flags);
-                      return h.h != INVALID_HANDLE_VALUE;
-                  }),
+        HandleCloser h;
+        EXPECT_EQ(openInto(h, d, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, row.disposition,
+                           row.flags),
                   row.expected);
     }
     EXPECT_TRUE(PathIsDirectoryA(d.c_str()));
@@ -208,10 +195,7 @@ TEST_F(CreateFileTest, ReadOnlyAttributeGuardsTheFile) {
     EXPECT_TRUE(attrs & FILE_ATTRIBUTE_READONLY);
     EXPECT_FALSE(attrs & FILE_ATTRIBUTE_DIRECTORY);
 
-    HandleCloser reader{openFile(f, GENERIC_READ, FILE_SHARE_READ)};
-    EXPECT_NE(reader.h, INVALID_HANDLE_VALUE);
-    CloseHandle(reader.h);
-    reader.h = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(HandleCloser{openFile(f, GENERIC_READ, FILE_SHARE_READ)}.close());
 
     if (underWine()) {
         GTEST_SKIP() << "Wine running as root opens and deletes read-only files; Windows refuses";
@@ -228,12 +212,8 @@ TEST_F(CreateFileTest, ReadOnlyAttributeGuardsTheFile) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HandleCloser h{INVALID_HANDLE_VALUE};
-        EXPECT_EQ(outcomeOf([&] {
-                      h.h = openFile(f, row.access, 0, row.disposition);
-                      return h.h != INVALID_HANDLE_VALUE;
-                  }),
-                  failsWith(ERROR_ACCESS_DENIED));
+        HandleCloser h;
+        EXPECT_EQ(openInto(h, f, row.access, 0, row.disposition), failsWith(ERROR_ACCESS_DENIED));
     }
     EXPECT_EQ(outcomeOf([&] { return DeleteFileA(f.c_str()); }), failsWith(ERROR_ACCESS_DENIED));
     EXPECT_EQ(readFile(f), "ro");
@@ -241,10 +221,7 @@ TEST_F(CreateFileTest, ReadOnlyAttributeGuardsTheFile) {
     // Clearing the attribute gives write access back.
     ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_FALSE(GetFileAttributesA(f.c_str()) & FILE_ATTRIBUTE_READONLY);
-    HandleCloser writer{openFile(f, GENERIC_WRITE, 0)};
-    EXPECT_NE(writer.h, INVALID_HANDLE_VALUE);
-    CloseHandle(writer.h);
-    writer.h = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(HandleCloser{openFile(f, GENERIC_WRITE, 0)}.close());
     EXPECT_TRUE(DeleteFileA(f.c_str()));
 }
 

@@ -13,23 +13,7 @@ namespace {
 using namespace conformance;
 using gridtest::TestShare;
 
-class DirectoryTest : public TestShare {
-  protected:
-    // The names a search finds, or the error it fails with.
-    std::pair<std::set<std::string>, DWORD> search(const std::string& pattern) {
-        WIN32_FIND_DATAA fd;
-        SetLastError(0xDEADBEEF);
-        HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return {{}, GetLastError()};
-        std::set<std::string> names;
-        do {
-            names.insert(fd.cFileName);
-        } while (FindNextFileA(h, &fd));
-        const DWORD end = GetLastError();
-        FindClose(h);
-        return {names, end};
-    }
-};
+class DirectoryTest : public TestShare {};
 
 TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
     for (const char* f : {"a.txt", "b.TXT", "abc", "abc.d", "x.tar.gz"}) ASSERT_TRUE(writeFile(path(f), "abc"));
@@ -66,7 +50,7 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.pattern);
         if (row.wineDiffers && underWine()) continue;
-        const auto got = search(path(row.pattern));
+        const auto got = findNames(path(row.pattern));
         EXPECT_EQ(got.first, row.names);
         EXPECT_EQ(got.second, row.error);
     }
@@ -92,11 +76,9 @@ TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
     ASSERT_TRUE(GetFileAttributesExA(path("data.bin").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(data.dwFileAttributes, fd.dwFileAttributes);
     EXPECT_EQ(data.nFileSizeLow, 1234u);
-    EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, fd.ftLastWriteTime.dwLowDateTime);
-    EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwHighDateTime);
+    EXPECT_EQ(ticks(data.ftLastWriteTime), ticks(fd.ftLastWriteTime));
     // FILETIMEs count 100 ns from 1601: anything written now lies after 2020.
-    const ULONGLONG written = (ULONGLONG(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
-    EXPECT_GT(written, 132223104000000000ull);
+    EXPECT_GT(ticks(fd.ftLastWriteTime), 132223104000000000ull);
 
     h = FindFirstFileA(path("S*").c_str(), &fd);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -111,42 +93,33 @@ TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
 
 TEST_F(DirectoryTest, CreateAndRemoveDirectories) {
     ASSERT_TRUE(writeFile(path("file"), "x"));
-    struct Row {
-        const char* name;
-        std::string path;
-        Outcome expected;
-    };
-    const Row creates[] = {
-        {"new", path("d"), kOk},
-        {"existing", path("d"), failsWith(ERROR_ALREADY_EXISTS)},
-        {"existing in another case", path("D"), failsWith(ERROR_ALREADY_EXISTS)},
-        {"over a file", path("file"), failsWith(ERROR_ALREADY_EXISTS)},
-        {"below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
-        {"nested", path("d\\e"), kOk},
-        {"invalid name", path("a|b"), failsWith(ERROR_INVALID_NAME)},
-    };
-    for (const Row& row : creates) {
-        SCOPED_TRACE(std::string("create ") + row.name);
-        EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(row.path.c_str(), nullptr); }), row.expected);
-    }
+    expectEach(
+        {
+            {"create new", path("d"), kOk},
+            {"create existing", path("d"), failsWith(ERROR_ALREADY_EXISTS)},
+            {"create existing in another case", path("D"), failsWith(ERROR_ALREADY_EXISTS)},
+            {"create over a file", path("file"), failsWith(ERROR_ALREADY_EXISTS)},
+            {"create below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+            {"create nested", path("d\\e"), kOk},
+            {"create with an invalid name", path("a|b"), failsWith(ERROR_INVALID_NAME)},
+        },
+        [](const char* p) { return CreateDirectoryA(p, nullptr); });
     std::wstring wide(dir().begin(), dir().end());
     wide += L"\\wide";
     EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), kOk);
     EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), failsWith(ERROR_ALREADY_EXISTS));
     EXPECT_TRUE(PathIsDirectoryA(path("wide").c_str()));
 
-    const Row removes[] = {
-        {"not empty", path("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
-        {"empty", path("d\\e"), kOk},
-        {"missing", path("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
-        {"below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
-        {"a file", path("file"), failsWith(ERROR_DIRECTORY)},
-        {"emptied", path("D"), kOk},
-    };
-    for (const Row& row : removes) {
-        SCOPED_TRACE(std::string("remove ") + row.name);
-        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(row.path.c_str()); }), row.expected);
-    }
+    expectEach(
+        {
+            {"remove not empty", path("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
+            {"remove empty", path("d\\e"), kOk},
+            {"remove missing", path("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
+            {"remove below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+            {"remove a file", path("file"), failsWith(ERROR_DIRECTORY)},
+            {"remove emptied", path("D"), kOk},
+        },
+        RemoveDirectoryA);
     EXPECT_FALSE(exists(path("d")));
     EXPECT_TRUE(exists(path("file")));
 }
@@ -157,29 +130,21 @@ TEST_F(DirectoryTest, RemoveDirectoryOfAnOpenDirectoryNeedsShareDelete) {
                             FILE_FLAG_BACKUP_SEMANTICS)};
     ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), failsWith(ERROR_SHARING_VIOLATION));
-    CloseHandle(h.h);
-    h.h = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(h.close());
     EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
 }
 
 TEST_F(DirectoryTest, DeleteFileRemovesFilesOnly) {
     ASSERT_TRUE(writeFile(path("f"), "x"));
     ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
-    struct Row {
-        const char* name;
-        std::string path;
-        Outcome expected;
-    };
-    const Row rows[] = {
-        {"a file, in another case", path("F"), kOk},
-        {"the file again", path("f"), failsWith(ERROR_FILE_NOT_FOUND)},
-        {"a directory", path("d"), failsWith(ERROR_ACCESS_DENIED)},
-        {"below a missing directory", path("missing\\f"), failsWith(ERROR_PATH_NOT_FOUND)},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(outcomeOf([&] { return DeleteFileA(row.path.c_str()); }), row.expected);
-    }
+    expectEach(
+        {
+            {"a file, in another case", path("F"), kOk},
+            {"the file again", path("f"), failsWith(ERROR_FILE_NOT_FOUND)},
+            {"a directory", path("d"), failsWith(ERROR_ACCESS_DENIED)},
+            {"below a missing directory", path("missing\\f"), failsWith(ERROR_PATH_NOT_FOUND)},
+        },
+        DeleteFileA);
 }
 
 TEST_F(DirectoryTest, CopyFileCopiesDataAttributesAndTimes) {
@@ -215,8 +180,7 @@ TEST_F(DirectoryTest, CopyFileCopiesDataAttributesAndTimes) {
     ASSERT_TRUE(GetFileAttributesExA(path("src").c_str(), GetFileExInfoStandard, &a));
     ASSERT_TRUE(GetFileAttributesExA(path("ro-copy").c_str(), GetFileExInfoStandard, &b));
     EXPECT_TRUE(b.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(b.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwLowDateTime);
-    EXPECT_EQ(b.ftLastWriteTime.dwHighDateTime, a.ftLastWriteTime.dwHighDateTime);
+    EXPECT_EQ(ticks(b.ftLastWriteTime), ticks(a.ftLastWriteTime));
     EXPECT_EQ(b.nFileSizeLow, 11u);
 
     // A source open without share read cannot be copied.
@@ -255,16 +219,8 @@ TEST_F(DirectoryTest, MoveFileExRenamesAndReplaces) {
     EXPECT_EQ(readFile(path("e\\b")), "A");
     EXPECT_FALSE(exists(path("a")));
     EXPECT_FALSE(exists(path("d")));
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(path("e\\*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::set<std::string> names;
-    do {
-        names.insert(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
     // Wine keeps the old name when only its case changes; Windows takes the new one.
-    EXPECT_EQ(names, (std::set<std::string>{".", "..", underWine() ? "b" : "B"}));
+    EXPECT_EQ(findNames(path("e\\*")).first, (std::set<std::string>{".", "..", underWine() ? "b" : "B"}));
 }
 
 TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {

@@ -214,16 +214,15 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
     };
     for (const Scenario& sc : scenarios) {
         SCOPED_TRACE(sc.name);
-        HANDLE handles[3] = {nullptr, openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE),
-                             openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)};
-        ASSERT_NE(handles[1], INVALID_HANDLE_VALUE);
-        ASSERT_NE(handles[2], INVALID_HANDLE_VALUE);
+        HandleCloser handles[3];
+        ASSERT_EQ(openInto(handles[1], file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), kOk);
+        ASSERT_EQ(openInto(handles[2], file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), kOk);
         int index = 0;
         for (const Step& step : sc.steps) {
             SCOPED_TRACE("step " + std::to_string(index++));
             OVERLAPPED ov{};
             ov.Offset = step.offset;
-            HANDLE h = handles[step.handle];
+            HANDLE h = handles[step.handle].h;
             Outcome got{};
             switch (step.op) {
                 case Lock:
@@ -233,14 +232,10 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
                     got = outcomeOf([&] { return UnlockFileEx(h, 0, step.length, 0, &ov); });
                     break;
                 case Close:
-                    got = outcomeOf([&] { return CloseHandle(h); });
-                    handles[step.handle] = INVALID_HANDLE_VALUE;
+                    got = outcomeOf([&] { return handles[step.handle].close(); });
                     break;
             }
             EXPECT_EQ(got, step.expected);
-        }
-        for (HANDLE h : {handles[1], handles[2]}) {
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         }
     }
 }
@@ -251,9 +246,9 @@ TEST_F(IoTest, LockedRangesRefuseReadsAndWrites) {
     if (underWine()) {
         GTEST_SKIP() << "Wine does not check byte-range locks on ReadFile/WriteFile; Windows does";
     }
-    HANDLE other = openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HandleCloser closer{openFile(file_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    const HANDLE other = closer.h;
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    HandleCloser closer{other};
     struct Row {
         const char* name;
         DWORD lockFlags;
@@ -282,18 +277,16 @@ TEST_F(IoTest, LockedRangesRefuseReadsAndWrites) {
         DWORD n = 0;
         OVERLAPPED at{};
         at.Offset = row.offset;
-        EXPECT_EQ(outcomeOf([&] {
-                      return row.write ? WriteFile(row.io, buf, sizeof buf, &n, &at)
-                                       : ReadFile(row.io, buf, sizeof buf, &n, &at);
-                  }),
-                  row.expected);
+        auto io = [&](OVERLAPPED* ov) {
+            return outcomeOf([&] {
+                return row.write ? WriteFile(row.io, buf, sizeof buf, &n, ov)
+                                 : ReadFile(row.io, buf, sizeof buf, &n, ov);
+            });
+        };
+        EXPECT_EQ(io(&at), row.expected);
         // The same through the file pointer.
         ASSERT_EQ(SetFilePointer(row.io, static_cast<LONG>(row.offset), nullptr, FILE_BEGIN), row.offset);
-        EXPECT_EQ(outcomeOf([&] {
-                      return row.write ? WriteFile(row.io, buf, sizeof buf, &n, nullptr)
-                                       : ReadFile(row.io, buf, sizeof buf, &n, nullptr);
-                  }),
-                  row.expected);
+        EXPECT_EQ(io(nullptr), row.expected);
         ASSERT_TRUE(UnlockFileEx(h_, 0, 10, 0, &range));
     }
 }

@@ -78,14 +78,10 @@ TEST_F(PathTest, EveryLookupReadsANameTheSameWay) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         EXPECT_EQ(outcomeOf([&] { return GetFileAttributesExA(p, GetFileExInfoStandard, &data); }), lookedUp);
         EXPECT_EQ(outcomeOf([&] { return PathFileExistsA(p); }), lookedUp);
-        HANDLE h = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(outcomeOf([&] {
-                      h = openFile(p, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-                      return h != INVALID_HANDLE_VALUE;
-                  }),
+        HandleCloser h;
+        EXPECT_EQ(openInto(h, p, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS),
                   row.finds == Finds::Error ? failsWith(row.error) : succeedsWith(0));
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
 
         if (row.finds == Finds::Error) {
             // Calls that change a missing or malformed name fail the same way.
@@ -115,26 +111,13 @@ TEST_F(PathTest, CaseInsensitiveNamesNeverCreateASecondFile) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HANDLE h = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(outcomeOf([&] {
-                      h = openFile(path(row.path), GENERIC_WRITE, 0, row.disposition);
-                      return h != INVALID_HANDLE_VALUE;
-                  }),
-                  row.expected);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        HandleCloser h;
+        EXPECT_EQ(openInto(h, path(row.path), GENERIC_WRITE, 0, row.disposition), row.expected);
     }
     EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(path("SUB").c_str(), nullptr); }),
               failsWith(ERROR_ALREADY_EXISTS));
     // The directory holds the one file and the one directory it started with.
-    WIN32_FIND_DATAA fd;
-    HANDLE search = FindFirstFileA(path("*").c_str(), &fd);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    int entries = 0;
-    do {
-        ++entries;
-    } while (FindNextFileA(search, &fd));
-    FindClose(search);
-    EXPECT_EQ(entries, 4);  // ".", "..", File.txt, Sub
+    EXPECT_EQ(findNames(path("*")).first.size(), 4u);  // ".", "..", File.txt, Sub
     EXPECT_TRUE(exists(path("Sub\\new")));
 }
 
@@ -159,20 +142,13 @@ TEST_F(PathTest, RelativeNamesFollowTheCurrentDirectory) {
     EXPECT_EQ(readFile("rel.txt"), "rel");
     EXPECT_EQ(readFile("..\\File.txt"), "x");
 
-    struct Row {
-        const char* name;
-        std::string path;
-        Outcome expected;
-    };
-    const Row rows[] = {
-        {"a file", path("File.txt"), failsWith(ERROR_DIRECTORY)},
-        {"a missing directory", path("missing"), failsWith(ERROR_FILE_NOT_FOUND)},
-        {"below a missing directory", path("missing\\x"), failsWith(ERROR_PATH_NOT_FOUND)},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(outcomeOf([&] { return SetCurrentDirectoryA(row.path.c_str()); }), row.expected);
-    }
+    expectEach(
+        {
+            {"a file", path("File.txt"), failsWith(ERROR_DIRECTORY)},
+            {"a missing directory", path("missing"), failsWith(ERROR_FILE_NOT_FOUND)},
+            {"below a missing directory", path("missing\\x"), failsWith(ERROR_PATH_NOT_FOUND)},
+        },
+        SetCurrentDirectoryA);
     ASSERT_TRUE(SetCurrentDirectoryA(saved));
 }
 
