@@ -1,11 +1,11 @@
 #include <StravoHost/MoveFileWithCheckCRC.h>
 
-#include <algorithm>
+#include <set>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "Conformance.h"
 #include "TestShare.h"
 
 #ifndef ERROR_CRC
@@ -14,39 +14,16 @@
 
 namespace {
 
-bool writeFile(const std::string& path, const std::string& content) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == content.size();
-}
+using conformance::exists;
+using conformance::readFile;
+using conformance::writeFile;
+using Names = std::set<std::string>;
 
-// The file's content, or "<missing>".
-std::string readFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string content;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    CloseHandle(file);
-    return content;
-}
-
-std::vector<std::string> listDirectory(const std::string& dir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
+// The entries of a directory, without "." and "..".
+Names entries(const std::string& dir) {
+    Names names = conformance::findNames(dir + "\\*").first;
+    names.erase(".");
+    names.erase("..");
     return names;
 }
 
@@ -57,44 +34,63 @@ std::string payload(size_t size, int seed) {
     return content;
 }
 
-// Stages a move between volumes: the rename reports ERROR_NOT_SAME_DEVICE, as MoveFileEx does
-// when source and target lie on different volumes, so the verified copy runs.
-class CrossVolumeMove : public MoveFileWithCheckCRC {
+// A move with staged failures. crossVolume: the rename reports ERROR_NOT_SAME_DEVICE, as MoveFileEx
+// does between volumes, so the verified copy runs. damage: the copy arrives with one byte flipped.
+class StagedMove : public MoveFileWithCheckCRC {
   public:
-    using MoveFileWithCheckCRC::MoveFileWithCheckCRC;
+    StagedMove(const std::string& from, const std::string& to, DWORD flags, int option, bool crossVolume,
+               bool damage = false)
+        : MoveFileWithCheckCRC(from, to, flags, option), crossVolume_(crossVolume), damage_(damage) {}
     int renames = 0;
 
   protected:
-    BOOL renameFile(const std::string&, const std::string&, DWORD) override {
+    BOOL renameFile(const std::string& from, const std::string& to, DWORD flags) override {
         ++renames;
+        if (!crossVolume_) return MoveFileWithCheckCRC::renameFile(from, to, flags);
         SetLastError(ERROR_NOT_SAME_DEVICE);
         return FALSE;
     }
-};
-
-// A copy that arrives damaged: one byte flipped after the copy is written.
-class DamagingCopyMove : public CrossVolumeMove {
-  public:
-    using CrossVolumeMove::CrossVolumeMove;
-
-  protected:
     BOOL copyFile(const std::string& from, const std::string& to) override {
         if (!MoveFileWithCheckCRC::copyFile(from, to)) return FALSE;
+        if (!damage_) return TRUE;
         std::string content = readFile(to);
         content[content.size() / 2] ^= 0x01;
         return writeFile(to, content) ? TRUE : FALSE;
     }
+
+  private:
+    bool crossVolume_, damage_;
 };
 
 using HostMoveFile = gridtest::TestShare;
 
-TEST_F(HostMoveFile, RenamesWithinAVolume) {
-    const std::string content = payload(200000, 1);
-    ASSERT_TRUE(writeFile(path("src.dat"), content));
-    MoveFileWithCheckCRC move(path("src.dat"), path("dst.dat"), 0, 1);
-    ASSERT_TRUE(move.doOnce()) << GetLastError();
-    EXPECT_EQ(readFile(path("src.dat")), "<missing>");
-    EXPECT_EQ(readFile(path("dst.dat")), content);
+TEST_F(HostMoveFile, MovesByRenameOrByVerifiedCopy) {
+    ASSERT_TRUE(CreateDirectoryA(path("other").c_str(), nullptr));
+    struct Row {
+        const char* name;
+        int option;
+        bool crossVolume;
+        std::string content;
+        const char* target;
+        int renames;  // tries of the staged rename
+    };
+    const Row rows[] = {
+        {"rename within a volume", 1, false, payload(200000, 1), "dst1.dat", 1},
+        {"copy across volumes", 1, true, payload(300001, 7), "other\\dst2.dat", 1},
+        {"copy of an empty file", 1, true, "", "dst3.dat", 1},
+        // Any other option is a plain MoveFileEx, which the staged rename never sees.
+        {"unverified move", 0, true, "plain", "dst4.dat", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(writeFile(path("src.dat"), row.content));
+        StagedMove move(path("src.dat"), path(row.target), 0, row.option, row.crossVolume);
+        ASSERT_TRUE(move.doOnce()) << GetLastError();
+        EXPECT_EQ(move.renames, row.renames);
+        EXPECT_FALSE(exists(path("src.dat")));
+        EXPECT_EQ(readFile(path(row.target)), row.content);
+    }
+    EXPECT_EQ(entries(path("other")), Names{"dst2.dat"});
 }
 
 TEST_F(HostMoveFile, ExistingTargetIsRefusedWithoutReplaceAndReplacedWithIt) {
@@ -102,51 +98,31 @@ TEST_F(HostMoveFile, ExistingTargetIsRefusedWithoutReplaceAndReplacedWithIt) {
         SCOPED_TRACE(crossVolume ? "copy" : "rename");
         ASSERT_TRUE(writeFile(path("src.dat"), "new content"));
         ASSERT_TRUE(writeFile(path("dst.dat"), "old content"));
-
-        CrossVolumeMove refusedCopy(path("src.dat"), path("dst.dat"), 0, 1);
-        MoveFileWithCheckCRC refusedRename(path("src.dat"), path("dst.dat"), 0, 1);
         SetLastError(0);
-        EXPECT_FALSE(crossVolume ? refusedCopy.doOnce() : refusedRename.doOnce());
+        EXPECT_FALSE(StagedMove(path("src.dat"), path("dst.dat"), 0, 1, crossVolume).doOnce());
         const DWORD error = GetLastError();
         EXPECT_TRUE(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) << error;
         EXPECT_EQ(readFile(path("src.dat")), "new content");
         EXPECT_EQ(readFile(path("dst.dat")), "old content");
 
-        CrossVolumeMove replacingCopy(path("src.dat"), path("dst.dat"), MOVEFILE_REPLACE_EXISTING, 1);
-        MoveFileWithCheckCRC replacingRename(path("src.dat"), path("dst.dat"), MOVEFILE_REPLACE_EXISTING, 1);
-        ASSERT_TRUE(crossVolume ? replacingCopy.doOnce() : replacingRename.doOnce()) << GetLastError();
-        EXPECT_EQ(readFile(path("src.dat")), "<missing>");
+        StagedMove replacing(path("src.dat"), path("dst.dat"), MOVEFILE_REPLACE_EXISTING, 1, crossVolume);
+        ASSERT_TRUE(replacing.doOnce()) << GetLastError();
         EXPECT_EQ(readFile(path("dst.dat")), "new content");
-        EXPECT_EQ(listDirectory(dir()), std::vector<std::string>{"dst.dat"});
+        EXPECT_EQ(entries(dir()), Names{"dst.dat"});
         ASSERT_TRUE(DeleteFileA(path("dst.dat").c_str()));
     }
 }
 
-TEST_F(HostMoveFile, FailedRenameLeavesTheSourceIntact) {
+TEST_F(HostMoveFile, FailuresAreReportedAndLeaveTheSource) {
     ASSERT_TRUE(writeFile(path("src.dat"), "keep me"));
-    MoveFileWithCheckCRC move(path("src.dat"), path("no-such-dir\\dst.dat"), MOVEFILE_REPLACE_EXISTING, 1);
-    EXPECT_FALSE(move.doOnce());
+    MoveFileWithCheckCRC missingDir(path("src.dat"), path("no-such-dir\\dst.dat"), MOVEFILE_REPLACE_EXISTING, 1);
+    EXPECT_FALSE(missingDir.doOnce());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(readFile(path("src.dat")), "keep me");
-}
-
-TEST_F(HostMoveFile, MissingSourceIsReported) {
-    MoveFileWithCheckCRC move(path("absent.dat"), path("dst.dat"), 0, 1);
-    EXPECT_FALSE(move.doOnce());
+    MoveFileWithCheckCRC missingSource(path("absent.dat"), path("dst.dat"), 0, 1);
+    EXPECT_FALSE(missingSource.doOnce());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(listDirectory(dir()).empty());
-}
-
-TEST_F(HostMoveFile, CopiesAcrossVolumesAndRemovesTheSourceAfterVerifying) {
-    const std::string content = payload(300001, 7);
-    ASSERT_TRUE(CreateDirectoryA(path("other").c_str(), nullptr));
-    ASSERT_TRUE(writeFile(path("src.dat"), content));
-    CrossVolumeMove move(path("src.dat"), path("other\\dst.dat"), 0, 1);
-    ASSERT_TRUE(move.doOnce()) << GetLastError();
-    EXPECT_EQ(move.renames, 1);
-    EXPECT_EQ(readFile(path("src.dat")), "<missing>");
-    EXPECT_EQ(readFile(path("other\\dst.dat")), content);
-    EXPECT_EQ(listDirectory(path("other")), std::vector<std::string>{"dst.dat"});
+    EXPECT_EQ(readFile(path("src.dat")), "keep me");
+    EXPECT_EQ(entries(dir()), Names{"src.dat"});
 }
 
 // A real second volume where the machine has one: /dev/shm is a tmpfs of its own on Linux.
@@ -156,7 +132,7 @@ TEST_F(HostMoveFile, MovesToAnotherVolumeForReal) {
 #else
     const std::string otherVolume = "/dev/shm";
 #endif
-    if (GetFileAttributesA(otherVolume.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no " << otherVolume;
+    if (!exists(otherVolume)) GTEST_SKIP() << "no " << otherVolume;
     const std::string target = otherVolume + "/host-move-" + std::to_string(gridtest::processId()) + ".dat";
     DeleteFileA(target.c_str());
     const std::string content = payload(150000, 9);
@@ -169,46 +145,28 @@ TEST_F(HostMoveFile, MovesToAnotherVolumeForReal) {
     DeleteFileA(target.c_str());
     ASSERT_TRUE(moved) << error;
     EXPECT_EQ(arrived, content);
-    EXPECT_TRUE(listDirectory(dir()).empty());
+    EXPECT_TRUE(entries(dir()).empty());
 }
 
-TEST_F(HostMoveFile, DamagedCopyIsRemovedAndTheSourceKept) {
+// A damaged copy is removed again; the source and any earlier target stay as they were.
+TEST_F(HostMoveFile, DamagedCopyIsRemovedAndTheRestKept) {
     const std::string content = payload(100000, 3);
     ASSERT_TRUE(writeFile(path("src.dat"), content));
-    for (DWORD flags : {DWORD(0), DWORD(MOVEFILE_REPLACE_EXISTING)}) {
-        DamagingCopyMove move(path("src.dat"), path("dst.dat"), flags, 1);
-        EXPECT_FALSE(move.doOnce());
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CRC));
-        EXPECT_EQ(readFile(path("src.dat")), content);
-        EXPECT_EQ(listDirectory(dir()), std::vector<std::string>{"src.dat"});
+    for (bool targetExists : {false, true}) {
+        for (DWORD flags : {DWORD(0), DWORD(MOVEFILE_REPLACE_EXISTING)}) {
+            if (targetExists && !flags) continue;  // refused before any copy
+            SCOPED_TRACE(std::string(targetExists ? "over a target" : "no target") + ", flags " +
+                         std::to_string(flags));
+            ASSERT_TRUE(!targetExists || writeFile(path("dst.dat"), "previous"));
+            EXPECT_FALSE(StagedMove(path("src.dat"), path("dst.dat"), flags, 1, true, true).doOnce());
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CRC));
+            EXPECT_EQ(readFile(path("src.dat")), content);
+            if (targetExists) {
+                EXPECT_EQ(readFile(path("dst.dat")), "previous");
+            }
+            EXPECT_EQ(entries(dir()), targetExists ? (Names{"dst.dat", "src.dat"}) : Names{"src.dat"});
+        }
     }
-}
-
-TEST_F(HostMoveFile, DamagedCopyLeavesAnExistingTargetAlone) {
-    ASSERT_TRUE(writeFile(path("src.dat"), payload(5000, 1)));
-    ASSERT_TRUE(writeFile(path("dst.dat"), "previous"));
-    DamagingCopyMove move(path("src.dat"), path("dst.dat"), MOVEFILE_REPLACE_EXISTING, 1);
-    EXPECT_FALSE(move.doOnce());
-    EXPECT_EQ(readFile(path("dst.dat")), "previous");
-    EXPECT_EQ(readFile(path("src.dat")), payload(5000, 1));
-    EXPECT_EQ(listDirectory(dir()), (std::vector<std::string>{"dst.dat", "src.dat"}));
-}
-
-TEST_F(HostMoveFile, EmptyFileCopiesToo) {
-    ASSERT_TRUE(writeFile(path("empty.dat"), ""));
-    CrossVolumeMove move(path("empty.dat"), path("moved.dat"), 0, 1);
-    ASSERT_TRUE(move.doOnce()) << GetLastError();
-    EXPECT_EQ(readFile(path("moved.dat")), "");
-    EXPECT_EQ(listDirectory(dir()), std::vector<std::string>{"moved.dat"});
-}
-
-TEST_F(HostMoveFile, UnverifiedOptionIsAPlainMove) {
-    ASSERT_TRUE(writeFile(path("src.dat"), "plain"));
-    MoveFileWithCheckCRC move(path("src.dat"), path("dst.dat"), 0, 0);
-    ASSERT_TRUE(move.doOnce()) << GetLastError();
-    EXPECT_EQ(readFile(path("dst.dat")), "plain");
-    EXPECT_EQ(move.existing(), path("src.dat"));
-    EXPECT_EQ(move.target(), path("dst.dat"));
 }
 
 }  // namespace
