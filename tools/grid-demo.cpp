@@ -37,6 +37,8 @@ static Factory loadFactory() {
 }
 
 int main(int argc, char** argv) {
+    // The library's log lines go to stderr; keep this program's own lines in step with them.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::string share = argc > 1 ? argv[1] : "\\\\gridtest\\share";
     Factory factory = loadFactory();
     if (!factory) {
