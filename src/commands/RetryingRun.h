@@ -54,9 +54,11 @@ class RetryingRun {
         context_.retryWaiter = std::move(waiter);
     }
 
-    // Adds one argument for the log, in the order the log shows them.
+    // Adds one argument for the log, in the order the log shows them. The text must live until
+    // execute() returns: it is copied into the run's context only when an attempt fails, so a
+    // first-time success allocates nothing for the log.
     RetryingRun& argument(const std::string& text) {
-        context_.arguments.push_back(text);
+        arguments_[argumentCount_++] = &text;
         return *this;
     }
 
@@ -70,6 +72,9 @@ class RetryingRun {
                 if (context_.attempts != 0) reportSuccess();
                 return result;
             }
+            if (context_.arguments.empty()) {
+                for (std::size_t i = 0; i < argumentCount_; ++i) context_.arguments.push_back(*arguments_[i]);
+            }
             if (!handler_.shouldRetry(result.lastError, context_) || !beforeRetry(result)) break;
         }
         reportFailure(result, failure);
@@ -82,6 +87,8 @@ class RetryingRun {
 
     const StravoStorageApi::FileOperationRetryHandler& handler_;
     StravoStorageApi::RetryHandlerContext context_;
+    const std::string* arguments_[2] = {};  // a path, or a source and a destination
+    std::size_t argumentCount_ = 0;
 };
 
 }  // namespace GridApi
