@@ -125,32 +125,22 @@ TEST_F(CreateFileTest, ClosingAHandleReleasesItsShareMode) {
 }
 
 TEST_F(CreateFileTest, DeleteAndMoveOfAnOpenFileNeedShareDelete) {
-    struct Row {
-        const char* name;
-        DWORD share;
-        Outcome expected;
-    };
-    const Row rows[] = {
-        {"opened without share delete", FILE_SHARE_READ | FILE_SHARE_WRITE, failsWith(ERROR_SHARING_VIOLATION)},
-        {"opened with share delete", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOk},
-    };
-    int i = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string a = path("a" + std::to_string(i)), b = path("b" + std::to_string(i)),
-                          c = path("c" + std::to_string(i));
-        ++i;
+    for (bool shareDelete : {false, true}) {
+        SCOPED_TRACE(shareDelete ? "opened with share delete" : "opened without share delete");
+        const std::string n = std::to_string(shareDelete), a = path("a" + n), b = path("b" + n), c = path("c" + n);
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0);
+        const Outcome expected = shareDelete ? kOk : failsWith(ERROR_SHARING_VIOLATION);
         ASSERT_TRUE(writeFile(a, "x"));
         ASSERT_TRUE(writeFile(b, "x"));
-        HandleCloser ha{openFile(a, GENERIC_READ, row.share)}, hb{openFile(b, GENERIC_READ, row.share)};
+        HandleCloser ha{openFile(a, GENERIC_READ, share)}, hb{openFile(b, GENERIC_READ, share)};
         ASSERT_NE(ha.h, INVALID_HANDLE_VALUE);
         ASSERT_NE(hb.h, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(outcomeOf([&] { return DeleteFileA(a.c_str()); }), row.expected);
-        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(b.c_str(), c.c_str(), 0); }), row.expected);
+        EXPECT_EQ(outcomeOf([&] { return DeleteFileA(a.c_str()); }), expected);
+        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(b.c_str(), c.c_str(), 0); }), expected);
         ha.close();
         hb.close();
-        EXPECT_EQ(exists(a), !row.expected.ok);
-        EXPECT_EQ(exists(c), row.expected.ok);
+        EXPECT_EQ(exists(a), !shareDelete);
+        EXPECT_EQ(exists(c), shareDelete);
     }
 }
 

@@ -120,20 +120,16 @@ TEST_F(IoTest, OffsetReadsAndWritesOnASynchronousHandle) {
 }
 
 TEST_F(IoTest, SetEndOfFileTruncatesAndExtendsAtThePointer) {
-    struct Row {
-        LONG position;
-        DWORD size;
-    };
-    for (const Row& row : {Row{40, 40}, Row{4096, 4096}, Row{0, 0}}) {
-        SCOPED_TRACE(row.position);
-        ASSERT_EQ(SetFilePointer(h_, row.position, nullptr, FILE_BEGIN), static_cast<DWORD>(row.position));
+    for (DWORD position : {40u, 4096u, 0u}) {  // shorter, longer, empty
+        SCOPED_TRACE(position);
+        ASSERT_EQ(SetFilePointer(h_, static_cast<LONG>(position), nullptr, FILE_BEGIN), position);
         EXPECT_TRUE(SetEndOfFile(h_));
         DWORD high = 7;
-        EXPECT_EQ(GetFileSize(h_, &high), row.size);
+        EXPECT_EQ(GetFileSize(h_, &high), position);
         EXPECT_EQ(high, 0u);
         LARGE_INTEGER size{};
         EXPECT_TRUE(GetFileSizeEx(h_, &size));
-        EXPECT_EQ(size.QuadPart, row.size);
+        EXPECT_EQ(size.QuadPart, position);
     }
 }
 

@@ -9,6 +9,8 @@ using gridplatform::parsePath;
 using gridplatform::posixFromParsed;
 using gridplatform::win32FromPosix;
 
+// Separators, '.' components and the characters Windows refuses are looked up for real in the
+// scenario suite; these are the mapping's own corner cases.
 TEST(PathMappingTest, NamesMapUnderTheUncRoot) {
     struct Row {
         const char* path;
@@ -18,16 +20,13 @@ TEST(PathMappingTest, NamesMapUnderTheUncRoot) {
     };
     const Row rows[] = {
         {"\\\\srv\\sh\\a\\b.txt", "", "/r/srv/sh/a/b.txt", 0},
-        {"//srv/sh/a", "", "/r/srv/sh/a", 0},
         {"\\\\srv\\sh", "", "/r/srv/sh", 0},
         {"\\\\srv\\sh\\", "", "/r/srv/sh", 0},
         {"\\\\srv\\sh\\dir\\", "", "/r/srv/sh/dir/", 0},
         {"\\\\srv\\sh\\a\\..\\..\\..\\b", "", "/r/srv/sh/b", 0},  // '..' stops at the share
-        {"\\\\srv\\sh\\.\\a\\.\\b", "", "/r/srv/sh/a/b", 0},
-        {"\\\\srv\\sh\\a.\\b. .", "", "/r/srv/sh/a/b", 0},  // one dot off a directory, all off the name
+        {"\\\\srv\\sh\\a.\\b. .", "", "/r/srv/sh/a/b", 0},        // one dot off a directory, all off the name
         {"\\\\srv\\sh\\a..\\b", "", "/r/srv/sh/a./b", 0},
         {"\\\\srv\\sh\\a \\b", "", "/r/srv/sh/a /b", 0},  // a directory keeps its spaces
-        {"\\\\srv\\sh\\\\\\a", "", "/r/srv/sh/a", 0},
         {"\\\\?\\UNC\\srv\\sh\\x", "", "/r/srv/sh/x", 0},
         {"/abs/path", "", "/abs/path", 0},
         {"\\abs\\path", "", "/abs/path", 0},
@@ -38,10 +37,8 @@ TEST(PathMappingTest, NamesMapUnderTheUncRoot) {
         {"\\\\?\\C:\\x", "", nullptr, ERROR_PATH_NOT_FOUND},
         {"\\\\.\\pipe\\x", "", nullptr, ERROR_INVALID_NAME},
         {"\\\\srv", "", nullptr, ERROR_BAD_PATHNAME},
-        {"\\\\srv\\sh\\a<b", "", nullptr, ERROR_INVALID_NAME},
         {"\\\\srv\\sh\\a:b", "", nullptr, ERROR_INVALID_NAME},
         {"\\\\srv\\sh\\a\x01", "", nullptr, ERROR_INVALID_NAME},
-        {"\\\\srv\\sh\\a*", "", nullptr, ERROR_INVALID_NAME},
         {"\\\\s|v\\sh\\a", "", nullptr, ERROR_INVALID_NAME},
     };
     for (const Row& row : rows) {
