@@ -46,6 +46,20 @@ int statInfo(int dirfd, const char* path, int flags, FileInfo* info) {
 
 int statFd(int fd, FileInfo* info) { return statInfo(fd, "", AT_EMPTY_PATH, info); }
 
+int fstatInfo(int fd, FileInfo* info) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return errno;
+    info->mode = st.st_mode;
+    info->size = static_cast<std::uint64_t>(st.st_size);
+    info->dev = st.st_dev;
+    info->ino = st.st_ino;
+    info->atime = st.st_atim;
+    info->mtime = st.st_mtim;
+    info->ctime = st.st_ctim;
+    info->hasBtime = false;
+    return 0;
+}
+
 DWORD attributesOf(const FileInfo& info) {
     DWORD attrs = S_ISDIR(info.mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (isReadOnlyMode(info.mode)) attrs |= FILE_ATTRIBUTE_READONLY;

@@ -122,7 +122,8 @@ int fileDescriptor(HANDLE handle) {
     return f ? f->fd : -1;
 }
 
-HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD disposition, DWORD flags) {
+HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD disposition, DWORD flags,
+                FileInfo* infoOut) {
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || (shareMode & ~7u)) {
         return fail(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
     }
@@ -169,8 +170,31 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
             path = found;
             continue;
         }
+        int exactErr = 0;
+        if (attempt == 0 && !t.parsed.trailingSeparator) {
+            // The name as written first; only when it is missing does resolveForCreate look for it
+            // under another case (and check the parent).
+            if (disposition == CREATE_NEW) {
+                struct stat st;
+                if (::stat(path.c_str(), &st) == 0) return openFailed(-1, ERROR_FILE_EXISTS);
+            } else {
+                fd = ::open(path.c_str(), oflags);
+                if (fd < 0 && errno == EISDIR) {
+                    if (disposition == CREATE_ALWAYS || !backup) return openFailed(-1, ERROR_ACCESS_DENIED);
+                    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                }
+                if (fd >= 0) {
+                    existed = true;
+                    break;
+                }
+            }
+            exactErr = errno;
+            if (exactErr == EINTR) continue;
+            if (exactErr != ENOENT && exactErr != ENOTDIR)
+                return openFailed(-1, win32FromErrno(exactErr, ErrnoContext::Path));
+        }
         bool exists = false;
-        if (const DWORD err = resolveForCreate(t, &path, &exists)) return openFailed(-1, err);
+        if (const DWORD err = resolveForCreate(t, &path, &exists, exactErr)) return openFailed(-1, err);
         if (exists) {
             if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
             fd = ::open(path.c_str(), oflags);
@@ -192,7 +216,7 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     }
 
     FileInfo info;
-    if (const int e = statFd(fd, &info)) return openFailed(fd, ioError(e));
+    if (const int e = fstatInfo(fd, &info)) return openFailed(fd, ioError(e));
     const bool directory = S_ISDIR(info.mode);
     if (directory) {
         if (!backup || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
@@ -217,6 +241,10 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     if (existed && truncates && info.size != 0 && ::ftruncate(fd, 0) != 0) {
         const DWORD code = ioError(errno);
         return fail(INVALID_HANDLE_VALUE, code);  // `object` releases the share and the descriptor
+    }
+    if (infoOut) {
+        *infoOut = info;
+        if (existed && truncates) infoOut->size = 0;
     }
     HANDLE h = insertHandle(std::move(object));
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS

@@ -89,15 +89,12 @@ int copyData(int in, int out) {
 
 // CopyFileA on mapped names; `flush` makes the copy durable before returning.
 BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flush) {
-    HANDLE in = openFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
+    FileInfo info;
+    HANDLE in = openFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0, &info);
     if (in == INVALID_HANDLE_VALUE) return FALSE;
     const int inFd = fileDescriptor(in);
-    FileInfo info;
-    if (const int e = statFd(inFd, &info)) {
-        CloseHandle(in);
-        return fail(FALSE, win32FromErrno(e, ErrnoContext::Io));
-    }
-    HANDLE out = openFile(to, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0);
+    FileInfo outInfo;
+    HANDLE out = openFile(to, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, &outInfo);
     if (out == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         CloseHandle(in);
@@ -108,7 +105,10 @@ BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flus
     if (!e) {
         // The copy keeps the source's times and attributes (read-only included).
         const struct timespec times[2] = {info.atime, info.mtime};
-        if (::futimens(outFd, times) != 0 || ::fchmod(outFd, info.mode & 07777) != 0) e = errno;
+        if (::futimens(outFd, times) != 0 ||
+            ((outInfo.mode & 07777) != (info.mode & 07777) && ::fchmod(outFd, info.mode & 07777) != 0)) {
+            e = errno;
+        }
     }
     if (!e && flush && ::fsync(outFd) != 0) e = errno;
     CloseHandle(in);
@@ -231,14 +231,11 @@ GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, D
 
     std::string target;
     bool exists = false;
-    if (const DWORD err = resolveForCreate(to, &target, &exists)) return fail(FALSE, err);
+    FileInfo existing;
+    if (const DWORD err = resolveForCreate(to, &target, &exists, 0, &existing)) return fail(FALSE, err);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
     int rc;
     if (exists) {
-        FileInfo existing;
-        if (const int e = statInfo(AT_FDCWD, target.c_str(), AT_SYMLINK_NOFOLLOW, &existing)) {
-            return fail(FALSE, pathError(e));
-        }
         if (existing.dev == info.dev && existing.ino == info.ino) {
             // The same file under another case: a rename to the name as the caller spelled it.
             target = parentOf(target) + '/' + to.parsed.parts.back();

@@ -75,6 +75,8 @@ const std::string& uncRoot();
 // The current directory in Win32 form (see SetCurrentDirectoryA).
 std::string currentDirectory();
 
+struct FileInfo;
+
 // A parsed path and where it lives on the POSIX side.
 struct Target {
     ParsedPath parsed;
@@ -89,13 +91,19 @@ Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLen
 // component by component, each first exactly and then without regard to case. On success returns
 // 0 and sets *found to the existing path. Otherwise returns the Win32 error for what is missing
 // (53 server, 67 share, 3 a directory on the way, 2 the last component) and, when only the last
-// component is missing, sets *parentFound to the existing parent directory.
-GRIDPLATFORM_INTERNAL DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound);
+// component is missing, sets *parentFound to the existing parent directory. `exactErr` is the errno
+// the exact lookup gave, when the caller has it: ENOENT spares looking the exact path up again.
+GRIDPLATFORM_INTERNAL DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound,
+                                           int exactErr = 0);
 
 // For a call that creates `target` when it does not exist: resolves the parent without regard to
 // case and looks for a case variant of the last component. Returns 0 and sets *path to the
 // existing entry (*exists = true) or to the path to create (*exists = false); or an error.
-DWORD resolveForCreate(const Target& target, std::string* path, bool* exists);
+// `exactErr`: the errno an exact lookup of target.posix already gave (0: look it up here). With
+// `existing`, an existing entry's own information (not following a final symbolic link) is
+// stored there.
+DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, int exactErr = 0,
+                       FileInfo* existing = nullptr);
 
 // The error for a lookup of `target` that failed with errno `err`; also re-resolves without regard
 // to case: returns 0 and sets *found when the entry exists under another case.
@@ -131,6 +139,8 @@ struct FileInfo {
 int statInfo(int dirfd, const char* path, int flags, FileInfo* info);
 // statx() of an open descriptor.
 int statFd(int fd, FileInfo* info);
+// fstat() of an open descriptor: everything but the birth time (hasBtime stays false).
+int fstatInfo(int fd, FileInfo* info);
 
 DWORD attributesOf(const FileInfo& info);
 FILETIME filetimeFromTimespec(const struct timespec& ts);
@@ -201,8 +211,10 @@ bool ioConflicts(const FileKey& key, const void* owner, std::uint64_t offset, st
 
 // ---- files (used by CopyFileA and GetTempFileNameA) --------------------------------------------
 
-// CreateFileA for a path already mapped.
-HANDLE openFile(const Target& target, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes);
+// CreateFileA for a path already mapped. With `info`, the opened file's fstat() information
+// (no birth time) is stored there.
+HANDLE openFile(const Target& target, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes,
+                FileInfo* info = nullptr);
 // The descriptor behind a file handle, or -1.
 int fileDescriptor(HANDLE handle);
 

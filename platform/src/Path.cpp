@@ -112,9 +112,10 @@ std::mutex g_cwdMutex;
 std::string g_cwd;  // empty until first use
 
 // The name in `dir` that equals `name` without regard to ASCII case, or empty.
-std::string findCaseVariant(const std::string& dir, const std::string& name) {
+std::string findCaseVariant(const std::string& dir, const std::string& name, bool* opened = nullptr) {
     std::string match;
     DIR* d = opendir(dir.empty() ? "/" : dir.c_str());
+    if (opened) *opened = d != nullptr;
     if (!d) return match;
     while (struct dirent* e = readdir(d)) {
         if (strcasecmp(e->d_name, name.c_str()) == 0) {
@@ -267,7 +268,7 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
     return t;
 }
 
-DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound) {
+DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
     const ParsedPath& pp = target.parsed;
     struct Step {
         const std::string* name;
@@ -286,11 +287,28 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
     }
 
     std::size_t start = 0;
+    // The exact path is known to be missing (ENOENT): its last name is, if its parent exists as written.
+    const bool lastMissing = exactErr == ENOENT && !pp.trailingSeparator;
     // Usually only the last name differs: start from its parent when that exists as written.
     if (steps.size() >= 2) {
         std::string parent = cur;
         for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent += '/' + *steps[i].name;
-        if (isDirectory(parent)) {
+        if (lastMissing && caselessLookups()) {
+            // Scanning the parent also proves it exists: no separate lookup of it.
+            bool opened = false;
+            const std::string variant = findCaseVariant(parent, *steps.back().name, &opened);
+            if (opened) {
+                if (variant.empty()) {
+                    if (parentFound) *parentFound = parent.empty() ? "/" : parent;
+                    return steps.back().missing;
+                }
+                const std::string candidate = parent + '/' + variant;
+                struct stat st;
+                if (stat(candidate.c_str(), &st) != 0) return win32FromErrno(errno, ErrnoContext::Path);
+                if (found) *found = candidate;
+                return 0;
+            }
+        } else if (isDirectory(parent)) {
             cur = parent;
             start = steps.size() - 1;
         }
@@ -300,8 +318,10 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
         const bool last = i + 1 == steps.size();
         std::string candidate = cur + '/' + *steps[i].name;
         struct stat st;
-        if (stat(candidate.c_str(), &st) != 0) {
-            const int e = errno;
+        // The exact path was looked up already: its last name as written is missing.
+        const bool knownMissing = last && lastMissing && i == start && start > 0;
+        if (knownMissing || stat(candidate.c_str(), &st) != 0) {
+            const int e = knownMissing ? ENOENT : errno;
             if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
             if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
             const std::string variant = caselessLookups() ? findCaseVariant(cur, *steps[i].name) : std::string();
@@ -324,23 +344,40 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
 
 DWORD missingOrError(const Target& target, int err, std::string* found) {
     if (err != ENOENT && err != ENOTDIR) return win32FromErrno(err, ErrnoContext::Path);
-    return lookupCaseless(target, found, nullptr);
+    return lookupCaseless(target, found, nullptr, err);
 }
 
-DWORD resolveForCreate(const Target& target, std::string* path, bool* exists) {
-    struct stat st;
-    if (stat(target.posix.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode) && target.parsed.trailingSeparator) return ERROR_INVALID_NAME;
-        *path = target.posix;
-        *exists = true;
-        return 0;
+DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, int exactErr, FileInfo* existing) {
+    int e = exactErr;
+    if (!e) {
+        // With `existing` the entry itself is looked at; a symbolic link is then followed as well to
+        // decide, as for everyone else, whether the name exists.
+        FileInfo info;
+        e = statInfo(AT_FDCWD, target.posix.c_str(), existing ? AT_SYMLINK_NOFOLLOW : 0, &info);
+        mode_t mode = info.mode;
+        if (e == 0 && S_ISLNK(info.mode)) {
+            FileInfo followed;
+            e = statInfo(AT_FDCWD, target.posix.c_str(), 0, &followed);
+            mode = followed.mode;
+        }
+        if (e == 0) {
+            if (!S_ISDIR(mode) && target.parsed.trailingSeparator) return ERROR_INVALID_NAME;
+            *path = target.posix;
+            *exists = true;
+            if (existing) *existing = info;
+            return 0;
+        }
     }
-    const int e = errno;
     if (e != ENOENT && e != ENOTDIR) return win32FromErrno(e, ErrnoContext::Path);
     std::string found;
     std::string parent;
-    const DWORD err = lookupCaseless(target, &found, &parent);
+    const DWORD err = lookupCaseless(target, &found, &parent, e);
     if (err == 0) {
+        if (existing) {
+            if (const int se = statInfo(AT_FDCWD, found.c_str(), AT_SYMLINK_NOFOLLOW, existing)) {
+                return win32FromErrno(se, ErrnoContext::Path);
+            }
+        }
         *path = found;
         *exists = true;
         return 0;
