@@ -4,6 +4,7 @@
 // retry handler allows, then report a final failure (system event, log line, last error) or a
 // success after retries (trace line).
 
+#include <cassert>
 #include <string>
 #include <utility>
 
@@ -58,6 +59,7 @@ class RetryingRun {
     // execute() returns: it is copied into the run's context only when an attempt fails, so a
     // first-time success allocates nothing for the log.
     RetryingRun& argument(const std::string& text) {
+        assert(argumentCount_ < sizeof arguments_ / sizeof arguments_[0]);
         arguments_[argumentCount_++] = &text;
         return *this;
     }

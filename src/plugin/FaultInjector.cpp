@@ -1,10 +1,11 @@
 #include <GridApi/FaultInjector.h>
 
-#include <cstring>
 #include <mutex>
 #include <random>
 
 #include <GridApi/SystemCalls.h>
+
+#include "plugin/FunctionPointer.h"
 
 namespace GridApi {
 
@@ -73,9 +74,7 @@ struct Interposer<R(WINAPI*)(A...)> {
             ::SetLastError(error);
             return failure();
         }
-        R(WINAPI * function)(A...);
-        std::memcpy(&function, &next, sizeof function);
-        return function(args...);
+        return fromPointer<R(WINAPI*)(A...)>(next)(args...);
     }
 };
 
@@ -89,12 +88,7 @@ struct ResultOf<R(WINAPI*)(A...)> {
 #define GRIDAPI_SYSCALL_INTERPOSER(name, failureValue)                                                   \
     typedef decltype(&::name) Type_##name;                                                               \
     ResultOf<Type_##name>::type failure_##name() { return (ResultOf<Type_##name>::type)(failureValue); } \
-    void* interposer_##name() {                                                                          \
-        auto function = &Interposer<Type_##name>::call<index_##name, &failure_##name>;                   \
-        void* pointer;                                                                                   \
-        std::memcpy(&pointer, &function, sizeof pointer);                                                \
-        return pointer;                                                                                  \
-    }
+    void* interposer_##name() { return toPointer(&Interposer<Type_##name>::call<index_##name, &failure_##name>); }
 GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_INTERPOSER)
 #undef GRIDAPI_SYSCALL_INTERPOSER
 

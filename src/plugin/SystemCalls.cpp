@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "plugin/FunctionPointer.h"
+
 namespace GridApi {
 
 namespace {
@@ -18,21 +20,6 @@ struct Entry {
     void* (*get)();
     void (*set)(void*);
 };
-
-template <class F>
-void* toPointer(F function) {
-    void* pointer;
-    static_assert(sizeof pointer == sizeof function, "function pointers must fit a data pointer");
-    std::memcpy(&pointer, &function, sizeof pointer);
-    return pointer;
-}
-
-template <class F>
-F fromPointer(void* pointer) {
-    F function;
-    std::memcpy(&function, &pointer, sizeof function);
-    return function;
-}
 
 const Entry entries[] = {
 #define GRIDAPI_SYSCALL_ENTRY(name, failure)                                           \
