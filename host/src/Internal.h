@@ -30,5 +30,6 @@ const Environment& environment();
 void resetLog();
 void resetSettings();
 void resetSleep();
+void resetVerifiedMove();
 
 }  // namespace StravoHostInternal

@@ -1,8 +1,13 @@
 #include <StravoHost/MoveFileWithCheckCRC.h>
 
+#include <mutex>
 #include <vector>
 
 #include <boost/crc.hpp>
+
+#include <StravoHost/HostControl.h>
+
+#include "Internal.h"
 
 #ifndef ERROR_CRC
 #define ERROR_CRC 23L
@@ -29,7 +34,56 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The test control surface's fault seam and record of attempts.
+struct VerifiedMoveControl {
+    std::mutex mutex;
+    DWORD error = 0;
+    std::uint64_t remaining = 0;  // with error set: failures left, 0 = every attempt fails
+    std::vector<const void*> attempts;
+};
+
+VerifiedMoveControl& control() {
+    static VerifiedMoveControl* instance = new VerifiedMoveControl;  // alive through static destruction
+    return *instance;
+}
+
+// Records the attempt; true (with the last error set) when it is to fail.
+bool injectedFailure(const void* object) {
+    VerifiedMoveControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.attempts.push_back(object);
+    if (c.error == 0) return false;
+    SetLastError(c.error);
+    if (c.remaining != 0 && --c.remaining == 0) c.error = 0;
+    return true;
+}
+
 }  // namespace
+
+namespace StravoHostInternal {
+void resetVerifiedMove() {
+    VerifiedMoveControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.error = 0;
+    c.remaining = 0;
+    c.attempts.clear();
+}
+}  // namespace StravoHostInternal
+
+namespace StravoHostControl {
+void failVerifiedMoves(uint32_t error, uint64_t count) {
+    VerifiedMoveControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.error = error;
+    c.remaining = count;
+}
+
+std::vector<const void*> verifiedMoveAttempts() {
+    VerifiedMoveControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    return c.attempts;
+}
+}  // namespace StravoHostControl
 
 MoveFileWithCheckCRC::MoveFileWithCheckCRC(std::string existing, std::string target, DWORD flags, int option)
     : existing_(std::move(existing)), target_(std::move(target)), flags_(flags), option_(option) {}
@@ -37,6 +91,7 @@ MoveFileWithCheckCRC::MoveFileWithCheckCRC(std::string existing, std::string tar
 MoveFileWithCheckCRC::~MoveFileWithCheckCRC() = default;
 
 BOOL MoveFileWithCheckCRC::doOnce() {
+    if (injectedFailure(this)) return FALSE;
     if (option_ != 1) return MoveFileExA(existing_.c_str(), target_.c_str(), flags_);
 
     // A rename keeps the very same file, so there is nothing to compare.

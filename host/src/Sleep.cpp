@@ -81,6 +81,7 @@ void resetToDefaults() {
     StravoHostInternal::resetLog();
     StravoHostInternal::resetSettings();
     StravoHostInternal::resetSleep();
+    StravoHostInternal::resetVerifiedMove();
 }
 
 }  // namespace StravoHostControl

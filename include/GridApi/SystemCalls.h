@@ -41,7 +41,8 @@
     X(SetCurrentDirectoryA, FALSE)                 \
     X(PathFileExistsA, FALSE)                      \
     X(PathIsDirectoryA, FALSE)                     \
-    X(PathIsDirectoryEmptyA, FALSE)
+    X(PathIsDirectoryEmptyA, FALSE)                \
+    X(RemoveDirectoryTreeA, FALSE)
 
 namespace GridApi {
 

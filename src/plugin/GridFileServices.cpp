@@ -2,10 +2,13 @@
 
 #include <string>
 
+#include <GridApi/CopyMoveCommands.h>
 #include <GridApi/CreateFileA.h>
 #include <GridApi/ErrorStatus.h>
 #include <GridApi/HandleCommands.h>
 #include <GridApi/PathCommands.h>
+#include <GridApi/PathQueries.h>
+#include <GridApi/RemoveDirectoryA.h>
 #include <GridApi/SystemCalls.h>
 
 namespace GridApi {
@@ -22,13 +25,6 @@ ErrorStatus run(FileServicesIf& services, Args&&... args) {
 }
 
 BOOL toBool(const ErrorStatus& result) { return result.status > 0 ? TRUE : FALSE; }
-
-// Operations whose commands are not part of this build yet fail as Windows fails an unsupported call.
-template <class Result>
-Result notImplemented(Result failure) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return failure;
-}
 
 // Wraps the raw handle of an opening run into the handle object the server receives. It holds a
 // shared reference to this object, so the object must be held by a boost::shared_ptr; if it is not,
@@ -73,7 +69,10 @@ DWORD GridFileServices::GetCurrentDirectoryA(DWORD bufferLength, char* buffer) {
     return run<GridApi::GetCurrentDirectoryA>(*this, bufferLength, buffer).value;
 }
 
-BOOL GridFileServices::RemoveDirectoryA(const char*, int) { return notImplemented(FALSE); }
+BOOL GridFileServices::RemoveDirectoryA(const char* pathName, int recursive) {
+    if (!pathName) return systemCalls().RemoveDirectoryA(pathName);
+    return toBool(run<GridApi::RemoveDirectoryA>(*this, std::string(pathName), recursive));
+}
 
 BOOL GridFileServices::SetCurrentDirectoryA(const char* pathName) {
     return toBool(run<GridApi::SetCurrentDirectoryA>(*this, pathName));
@@ -94,7 +93,12 @@ BOOL GridFileServices::GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INT
                                                     totalNumberOfFreeBytes));
 }
 
-BOOL GridFileServices::CopyFileA(const char*, const char*, BOOL) { return notImplemented(FALSE); }
+BOOL GridFileServices::CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists) {
+    if (!existingFileName || !newFileName) return systemCalls().CopyFileA(existingFileName, newFileName, failIfExists);
+    // Only exactly 1 refuses to overwrite.
+    return toBool(
+        run<GridApi::CopyFileA>(*this, std::string(existingFileName), std::string(newFileName), failIfExists == 1));
+}
 
 FileServicesHandle GridFileServices::CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
                                                  SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
@@ -180,7 +184,10 @@ BOOL GridFileServices::LockFileEx(FileServicesHandle& file, DWORD flags, DWORD r
     return toBool(run<GridApi::LockFileEx>(*this, file, flags, reserved, bytesToLockLow, bytesToLockHigh, overlapped));
 }
 
-BOOL GridFileServices::MoveFileA(const char*, const char*, DWORD) { return notImplemented(FALSE); }
+BOOL GridFileServices::MoveFileA(const char* existingFileName, const char* newFileName, DWORD flags) {
+    if (!existingFileName || !newFileName) return systemCalls().MoveFileExA(existingFileName, newFileName, flags);
+    return toBool(run<GridApi::MoveFileA>(*this, std::string(existingFileName), std::string(newFileName), flags));
+}
 
 BOOL GridFileServices::ReadFile(FileServicesHandle& file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
                                 OVERLAPPED* overlapped) {
@@ -222,11 +229,20 @@ BOOL GridFileServices::CloseHandle(FileServicesHandle& handle) {
     return toBool(run<GridApi::CloseHandle>(*this, handle));
 }
 
-BOOL GridFileServices::PathFileExistsA(const char*) { return notImplemented(FALSE); }
+BOOL GridFileServices::PathFileExistsA(const char* path) {
+    if (!path) return systemCalls().PathFileExistsA(path);
+    return toBool(run<GridApi::PathFileExistsA>(*this, std::string(path)));
+}
 
-BOOL GridFileServices::PathIsDirectoryA(const char*) { return notImplemented(FALSE); }
+BOOL GridFileServices::PathIsDirectoryA(const char* path) {
+    if (!path) return systemCalls().PathIsDirectoryA(path) ? TRUE : FALSE;
+    return toBool(run<GridApi::PathIsDirectoryA>(*this, std::string(path)));
+}
 
-BOOL GridFileServices::PathIsDirectoryEmptyA(const char*) { return notImplemented(FALSE); }
+BOOL GridFileServices::PathIsDirectoryEmptyA(const char* path) {
+    if (!path) return systemCalls().PathIsDirectoryEmptyA(path);
+    return toBool(run<GridApi::PathIsDirectoryEmptyA>(*this, std::string(path)));
+}
 
 }  // namespace GridApi
 

@@ -15,16 +15,7 @@
 
 namespace conformance {
 
-// Whether the suite runs under Wine. Where Wine and Windows differ, the suite expects Windows and
-// names the difference where it skips or adjusts a check.
-inline bool underWine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
+using gridtest::underWine;
 
 // A call's outcome: whether it succeeded and the last error it left. An expected outcome may leave
 // the error open (kAnyError) where Windows does not define what a success leaves.

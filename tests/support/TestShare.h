@@ -16,6 +16,17 @@
 
 namespace gridtest {
 
+// Whether the tests run under Wine. Where Wine and Windows differ, the tests expect Windows and
+// name the difference where they skip or adjust a check.
+inline bool underWine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 inline std::string shareRoot() {
     const char* share = std::getenv("GRIDTEST_SHARE");
     return share && *share ? share : "\\\\gridtest\\share";

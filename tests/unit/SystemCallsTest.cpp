@@ -32,8 +32,9 @@ TEST_F(SystemCallsTest, TableNamesEveryPlatformCallOnceAndStartsWithTheDefaults)
         EXPECT_NE(nullptr, GridApi::getSystemCall(name)) << name;
         EXPECT_EQ(GridApi::getDefaultSystemCall(name), GridApi::getSystemCall(name)) << name;
     }
-    EXPECT_EQ(32u, names.size());
-    for (const char* name : {"CreateFileA", "DeleteFileA", "PathIsDirectoryEmptyA", "CreateDirectoryW"}) {
+    EXPECT_EQ(33u, names.size());
+    for (const char* name :
+         {"CreateFileA", "DeleteFileA", "PathIsDirectoryEmptyA", "CreateDirectoryW", "RemoveDirectoryTreeA"}) {
         EXPECT_EQ(1u, names.count(name)) << name;
     }
     EXPECT_EQ(nullptr, GridApi::getSystemCall("NoSuchCall"));

@@ -79,9 +79,18 @@ STRAVOHOST_API void resetPerformanceCounters();
 // 0 while there is no singleton.
 STRAVOHOST_API uint64_t performanceCounter(PerfCounters::CounterType type);
 
+// --- Verified move ---------------------------------------------------------------------------------
+// The verified move reaches the file system past the plug-in's system-call table, so it has a fault
+// seam of its own: the next `count` attempts (0: every one) fail with `error` without touching a
+// file, as a network error would.
+STRAVOHOST_API void failVerifiedMoves(uint32_t error, uint64_t count);
+// The object of each verified-move attempt (MoveFileWithCheckCRC::doOnce) since the last reset.
+STRAVOHOST_API std::vector<const void*> verifiedMoveAttempts();
+
 // Back to the state the environment configured: no capture, captured lines and events dropped,
 // trace, module, log destination and settings files as at start, node-local keys from the
-// environment, no injected failures, real sleep. Stores are not emptied (see clearAllSettings).
+// environment, no injected failures (verified moves included, their record emptied), real sleep. Stores are not emptied
+// (see clearAllSettings).
 STRAVOHOST_API void resetToDefaults();
 
 }  // namespace StravoHostControl

@@ -274,3 +274,16 @@ GRIDPLATFORM_API BOOL PathIsDirectoryA(LPCSTR path);
 GRIDPLATFORM_API BOOL PathIsDirectoryEmptyA(LPCSTR path);
 
 #endif
+
+// Not a Win32 call, but reached like one: removes a directory with everything below it (or a file),
+// depth first, removing links as links and leaving their targets alone. A path that does not exist,
+// or whose server cannot be reached, counts as removed. TRUE when everything is gone; otherwise
+// FALSE with the Win32 code of a step that failed (or ERROR_DIR_NOT_EMPTY for a directory left
+// non-empty) as the last error, after removing what could be removed. On Windows it is
+// Boost.Filesystem's remove_all; on Linux the platform's own walk, with its share modes and its
+// read-only rule.
+#ifdef _WIN32
+extern "C" BOOL WINAPI RemoveDirectoryTreeA(LPCSTR pathName);
+#else
+GRIDPLATFORM_API BOOL RemoveDirectoryTreeA(LPCSTR pathName);
+#endif
