@@ -36,6 +36,56 @@ static Factory loadFactory() {
 #endif
 }
 
+namespace {
+
+unsigned long lastError() { return static_cast<unsigned long>(GetLastError()); }
+
+// Writes a file through the object and reads it back.
+bool fileRound(StravoStorageApi::FileServicesIf& services, const std::string& file) {
+    const std::string text = "written and read back through the plug-in\n";
+    FileServicesHandle h = services.CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
+    if (static_cast<void*>(h) == INVALID_HANDLE_VALUE) {
+        std::printf("CreateFileA(%s) failed, last error %lu\n", file.c_str(), lastError());
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL wrote = services.WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    std::printf("CreateFileA + WriteFile(%s) = %d, %lu bytes, kept position %ld, write-through %s\n", file.c_str(),
+                wrote, static_cast<unsigned long>(written),
+                static_cast<long>(h.getHandleRecreationInfo().currFilePointerLow),
+                (h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) ? "on" : "off");
+    services.SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    char buffer[128] = {};
+    DWORD got = 0;
+    const BOOL read = services.ReadFile(h, buffer, sizeof buffer - 1, &got, nullptr);
+    std::printf("ReadFile = %d, %lu bytes: %s", read, static_cast<unsigned long>(got), buffer);
+    std::printf("CloseHandle = %d\n", services.CloseHandle(h));
+    return wrote && read && text == buffer;
+}
+
+// Copies a file into a small tree, moves it, and removes the tree with everything in it.
+bool treeRound(StravoStorageApi::FileServicesIf& services, const std::string& share, const std::string& file) {
+    const std::string tree = share + "\\grid-demo-tree";
+    const std::string copy = tree + "\\copy.txt";
+    const std::string moved = tree + "\\sub\\moved.txt";
+    bool ok = services.CreateDirectoryA(tree.c_str(), nullptr) &&
+              services.CreateDirectoryA((tree + "\\sub").c_str(), nullptr);
+    std::printf("CreateDirectoryA(%s and \\sub) = %d\n", tree.c_str(), ok);
+    ok = services.CopyFileA(file.c_str(), copy.c_str(), TRUE) && ok;
+    std::printf("CopyFileA(-> %s) = %d\n", copy.c_str(), ok);
+    ok = services.MoveFileA(copy.c_str(), moved.c_str(), 0) && ok;
+    std::printf("MoveFileA(-> %s) = %d, PathFileExistsA = %d\n", moved.c_str(), ok,
+                services.PathFileExistsA(moved.c_str()));
+    ok = services.RemoveDirectoryA(tree.c_str(), 1) && ok;
+    const BOOL stillThere = services.PathFileExistsA(tree.c_str());
+    std::printf("RemoveDirectoryA(%s, recursive) = %d, PathFileExistsA = %d (last error %lu)\n", tree.c_str(), ok,
+                stillThere, lastError());
+    return ok;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // The library's log lines go to stderr; keep this program's own lines in step with them.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -48,14 +98,8 @@ int main(int argc, char** argv) {
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services(factory());
     std::printf("loaded %s: getType() = %d\n", pluginName, services->getType());
 
-    // A file to work on, made with the bare platform call.
     const std::string file = share + "\\grid-demo.txt";
-    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "cannot create %s: error %lu\n", file.c_str(), static_cast<unsigned long>(GetLastError()));
-        return 1;
-    }
-    CloseHandle(h);
+    if (!fileRound(*services, file) || !treeRound(*services, share, file)) return 1;
 
     BOOL ok = services->DeleteFileA(file.c_str());
     std::printf("DeleteFileA(%s) = %d\n", file.c_str(), ok);
