@@ -16,7 +16,6 @@
 
 namespace {
 
-using GridApi::Fault;
 using GridApi::FaultInjector;
 
 class PathCommandsTest : public gridtest::HostShareTest {
@@ -29,19 +28,6 @@ class PathCommandsTest : public gridtest::HostShareTest {
         ASSERT_NE(INVALID_HANDLE_VALUE, h);
         CloseHandle(h);
     }
-    void TearDown() override {
-        GridApi::restoreSystemCalls();
-        HostShareTest::TearDown();
-    }
-
-    static void fail(const std::string& call, DWORD error, std::uint64_t count) {
-        Fault fault;
-        fault.call = call;
-        fault.error = error;
-        fault.count = count;
-        ASSERT_TRUE(FaultInjector::add(fault));
-    }
-
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
     std::string file_;
 
@@ -68,7 +54,7 @@ class RetriedPathCommandTest : public PathCommandsTest, public ::testing::WithPa
 
 TEST_P(RetriedPathCommandTest, NetworkErrorsAreWaitedOutAndTheSuccessNamesTheOperation) {
     const Retried& c = GetParam();
-    fail(c.call, ERROR_NETNAME_DELETED, 2);
+    gridtest::failCalls(c.call, ERROR_NETNAME_DELETED, 2);
     EXPECT_TRUE(c.succeeded(*this, *services_, dir(), file_));
     EXPECT_EQ(3u, FaultInjector::calls(c.call));
     EXPECT_EQ(2u, StravoHostControl::recordedSleeps().size());
@@ -165,7 +151,7 @@ TEST_F(PathCommandsTest, SingleAttemptCommandsFailOnceAndSilently) {
         {"CloseHandle", [&] { return services_->CloseHandle(file) == FALSE; }},
     };
     for (const Case& c : cases) {
-        fail(c.call, ERROR_NETNAME_DELETED, 0);
+        gridtest::failCalls(c.call, ERROR_NETNAME_DELETED, 0);
         SetLastError(0);
         EXPECT_TRUE(c.failed()) << c.call;
         EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError()) << c.call;

@@ -14,7 +14,6 @@
 
 namespace {
 
-using GridApi::Fault;
 using GridApi::FaultInjector;
 
 class RunTest : public gridtest::HostShareTest {
@@ -32,14 +31,6 @@ class RunTest : public gridtest::HostShareTest {
         return file;
     }
 
-    static void failDeletes(DWORD error, std::uint64_t count) {
-        Fault fault;
-        fault.call = "DeleteFileA";
-        fault.error = error;
-        fault.count = count;
-        ASSERT_TRUE(FaultInjector::add(fault));
-    }
-
     static bool exists(const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
@@ -47,7 +38,7 @@ class RunTest : public gridtest::HostShareTest {
 
 TEST_F(RunTest, SharingViolationsAreWaitedOutAndTheSuccessIsLogged) {
     const std::string file = makeFile("busy.txt");
-    failDeletes(ERROR_SHARING_VIOLATION, 2);
+    gridtest::failCalls("DeleteFileA", ERROR_SHARING_VIOLATION, 2);
     SetLastError(1234);
 
     EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
@@ -92,7 +83,7 @@ TEST_F(RunTest, AFirstTimeSuccessLeavesNoTrace) {
 
 TEST_F(RunTest, AnErrorWithoutARuleFailsAtOnceWithThreeTraces) {
     const std::string file = makeFile("kept.txt");
-    failDeletes(ERROR_INVALID_PARAMETER, 0);
+    gridtest::failCalls("DeleteFileA", ERROR_INVALID_PARAMETER, 0);
 
     EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
 
@@ -112,7 +103,7 @@ TEST_F(RunTest, AnErrorWithoutARuleFailsAtOnceWithThreeTraces) {
 TEST_F(RunTest, ExhaustedRetriesReportTheLastError) {
     StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 1);
     const std::string file = makeFile("slow.txt");
-    failDeletes(ERROR_SEM_TIMEOUT, 0);
+    gridtest::failCalls("DeleteFileA", ERROR_SEM_TIMEOUT, 0);
 
     EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
 
@@ -128,7 +119,7 @@ TEST_F(RunTest, ExhaustedRetriesReportTheLastError) {
 
 TEST_F(RunTest, TheServersWaitingFunctionCanStopTheRetries) {
     const std::string file = makeFile("declined.txt");
-    failDeletes(ERROR_NETNAME_DELETED, 0);
+    gridtest::failCalls("DeleteFileA", ERROR_NETNAME_DELETED, 0);
     int offered = 0;
     services_->setRetryWaiter([&offered](const StravoStorageApi::RetryStep&) {
         ++offered;

@@ -18,7 +18,6 @@
 
 namespace {
 
-using GridApi::Fault;
 using GridApi::FaultInjector;
 
 const DWORD piece = 64 * 1024;
@@ -35,38 +34,16 @@ std::vector<char> pattern(std::size_t size) {
     return data;
 }
 
-// Records the creation disposition of every platform open, then opens for real.
-std::vector<DWORD> dispositions;
-HANDLE WINAPI recordingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                            DWORD flags, HANDLE templateFile) {
-    dispositions.push_back(disposition);
-    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
-        name, access, share, security, disposition, flags, templateFile);
-}
-
 class TransferTest : public gridtest::HostShareTest {
   protected:
     void SetUp() override {
         HostShareTest::SetUp();
         services_.reset(createFileServices());
-        dispositions.clear();
     }
 
     FileServicesHandle open(const std::string& file, DWORD disposition) {
         return services_->CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
-    }
-
-    static void failCalls(const char* call, DWORD error, double probability, std::uint64_t fromCall = 1,
-                          std::uint64_t count = 0) {
-        Fault fault;
-        fault.call = call;
-        fault.error = error;
-        fault.probability = probability;
-        fault.seed = 7;
-        fault.fromCall = fromCall;
-        fault.count = count;
-        ASSERT_TRUE(FaultInjector::add(fault));
     }
 
     // The file's content as the platform reads it, past the library.
@@ -90,8 +67,8 @@ TEST_F(TransferTest, AnInterruptedWriteResumesAtTheKeptPositionAndEndsIdentical)
     const std::vector<char> source = pattern(4 * 1024 * 1024);
     FileServicesHandle h = open(file, CREATE_ALWAYS);
     ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<void*>(h));
-    GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&recordingOpen));
-    failCalls("WriteFile", ERROR_NETNAME_DELETED, 0.2);
+    gridtest::recordOpens();
+    gridtest::failCalls("WriteFile", ERROR_NETNAME_DELETED, 0, 0.2);
 
     for (std::size_t offset = 0; offset < source.size(); offset += piece) {
         DWORD written = 0;
@@ -105,7 +82,8 @@ TEST_F(TransferTest, AnInterruptedWriteResumesAtTheKeptPositionAndEndsIdentical)
     const std::uint64_t faults = FaultInjector::injected("WriteFile");
     EXPECT_GE(faults, 5u);
     // One re-open per fault, each with OPEN_ALWAYS; one wait each.
-    EXPECT_EQ(std::vector<DWORD>(faults, OPEN_ALWAYS), dispositions);
+    ASSERT_EQ(faults, gridtest::recordedOpens().size());
+    for (const gridtest::OpenRecord& open : gridtest::recordedOpens()) EXPECT_EQ(DWORD(OPEN_ALWAYS), open.disposition);
     EXPECT_EQ(faults, StravoHostControl::recordedSleeps().size());
     EXPECT_TRUE(contentOf(file) == source) << "the file differs from what was written";
 }
@@ -120,7 +98,7 @@ TEST_F(TransferTest, AnInterruptedReadResumesAtTheKeptPositionAndFillsTheBuffer)
         services_->CloseHandle(w);
     }
     FileServicesHandle h = open(file, OPEN_EXISTING);
-    failCalls("ReadFile", ERROR_NETNAME_DELETED, 0.2);
+    gridtest::failCalls("ReadFile", ERROR_NETNAME_DELETED, 0, 0.2);
 
     std::vector<char> read(source.size());
     for (std::size_t offset = 0; offset < read.size(); offset += piece) {
@@ -138,7 +116,7 @@ TEST_F(TransferTest, ReCreatingAHandleOpenedWithCreateAlwaysKeepsTheData) {
     FileServicesHandle h = open(file, CREATE_ALWAYS);
     DWORD written = 0;
     ASSERT_EQ(TRUE, services_->WriteFile(h, "first", 5, &written, nullptr));
-    failCalls("WriteFile", ERROR_UNEXP_NET_ERR, 1.0, 1, 1);
+    gridtest::failCalls("WriteFile", ERROR_UNEXP_NET_ERR, 1);
     ASSERT_EQ(TRUE, services_->WriteFile(h, "second", 6, &written, nullptr));
     services_->CloseHandle(h);
     const std::vector<char> content = contentOf(file);
@@ -154,8 +132,8 @@ TEST_F(TransferTest, ALostHandleFailsWithInvalidHandleUntilARetryReCreatesIt) {
 
     // The read fails, and so does the re-open: the handle is left lost, with its record.
     StravoHostControl::setDatabaseSetting("NumRetriesOnUnexpectedNetError", 1);
-    failCalls("ReadFile", ERROR_UNEXP_NET_ERR, 1.0, 1, 1);
-    failCalls("CreateFileA", ERROR_ACCESS_DENIED, 1.0);
+    gridtest::failCalls("ReadFile", ERROR_UNEXP_NET_ERR, 1);
+    gridtest::failCalls("CreateFileA", ERROR_ACCESS_DENIED);
     char buffer[4] = {};
     DWORD got = 0;
     EXPECT_EQ(FALSE, services_->ReadFile(h, buffer, 4, &got, nullptr));
@@ -182,7 +160,7 @@ TEST_F(TransferTest, AFailedTransferNamesTheFileAlthoughReCreationClearedTheReco
     const std::string file = path("named.bin");
     FileServicesHandle h = open(file, CREATE_ALWAYS);
     StravoHostControl::setDatabaseSetting("NumRetriesNetNameDel", 2);
-    failCalls("WriteFile", ERROR_NETNAME_DELETED, 1.0);
+    gridtest::failCalls("WriteFile", ERROR_NETNAME_DELETED);
     DWORD written = 0;
     EXPECT_EQ(FALSE, services_->WriteFile(h, "x", 1, &written, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
@@ -223,7 +201,7 @@ TEST_F(TransferTest, TheKeptPositionFollowsSeeksAsRecorded) {
 TEST_F(TransferTest, FlushDoesNothingOnAWriteThroughHandle) {
     FileServicesHandle h = open(path("flush.bin"), CREATE_ALWAYS);
     ASSERT_TRUE(h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH);
-    failCalls("FlushFileBuffers", ERROR_NETNAME_DELETED, 1.0);
+    gridtest::failCalls("FlushFileBuffers", ERROR_NETNAME_DELETED);
     SetLastError(1234);
     EXPECT_EQ(FALSE, services_->FlushFileBuffers(h));
     EXPECT_EQ(1234u, GetLastError());
@@ -241,7 +219,7 @@ TEST_F(TransferTest, FlushDoesNothingOnAWriteThroughHandle) {
 TEST_F(TransferTest, AFailedCloseKeepsTheRecordAndFindCloseNeverClearsIt) {
     const std::string file = path("close.bin");
     FileServicesHandle h = open(file, CREATE_ALWAYS);
-    failCalls("CloseHandle", ERROR_NETNAME_DELETED, 1.0, 1, 1);
+    gridtest::failCalls("CloseHandle", ERROR_NETNAME_DELETED, 1);
     EXPECT_EQ(FALSE, services_->CloseHandle(h));
     EXPECT_EQ(file, h.fileName());
     EXPECT_EQ(TRUE, services_->CloseHandle(h));

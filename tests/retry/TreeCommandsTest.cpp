@@ -21,7 +21,6 @@
 
 namespace {
 
-using GridApi::Fault;
 using GridApi::FaultInjector;
 
 class TreeCommandsTest : public gridtest::HostShareTest {
@@ -50,14 +49,6 @@ class TreeCommandsTest : public gridtest::HostShareTest {
     }
 
     static bool exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-    static void fail(const std::string& call, DWORD error, std::uint64_t count) {
-        Fault fault;
-        fault.call = call;
-        fault.error = error;
-        fault.count = count;
-        ASSERT_TRUE(FaultInjector::add(fault));
-    }
 
     static std::string reportText() {
         const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
@@ -89,7 +80,7 @@ TEST_F(TreeCommandsTest, ACopyWaitsOutASharingViolationAndLogsBothPaths) {
     const std::string from = path("a.txt");
     const std::string to = path("b.txt");
     write(from, "data");
-    fail("CopyFileA", ERROR_SHARING_VIOLATION, 1);
+    gridtest::failCalls("CopyFileA", ERROR_SHARING_VIOLATION, 1);
     EXPECT_EQ(TRUE, services_->CopyFileA(from.c_str(), to.c_str(), FALSE));
     EXPECT_EQ("data", read(to));
     const std::vector<std::string> logged = lines();
@@ -234,7 +225,7 @@ TEST_F(TreeCommandsTest, RecursiveAndPlainRemovalOfWhatIsNotThere) {
 TEST_F(TreeCommandsTest, RecursiveRemovalGoesThroughTheSystemCallTable) {
     const std::string tree = path("t");
     ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
-    fail("RemoveDirectoryTreeA", ERROR_NETNAME_DELETED, 2);
+    gridtest::failCalls("RemoveDirectoryTreeA", ERROR_NETNAME_DELETED, 2);
     EXPECT_EQ(TRUE, services_->RemoveDirectoryA(tree.c_str(), 1));
     EXPECT_EQ(3u, FaultInjector::calls("RemoveDirectoryTreeA"));
     EXPECT_FALSE(exists(tree));
@@ -257,7 +248,7 @@ TEST_P(QueryTest, AnswersEndAtOnceAndNetworkErrorsAreWaitedOut) {
     const Query& q = GetParam();
     for (DWORD code : q.answers) {
         gridtest::resetHost();
-        fail(q.call, code, 0);
+        gridtest::failCalls(q.call, code, 0);
         EXPECT_EQ(FALSE, q.ask(*services_, dir().c_str())) << code;
         EXPECT_EQ(code, GetLastError());
         EXPECT_EQ(1u, FaultInjector::calls(q.call)) << code;
@@ -275,7 +266,7 @@ TEST_P(QueryTest, AnswersEndAtOnceAndNetworkErrorsAreWaitedOut) {
     }
 
     gridtest::resetHost();
-    fail(q.call, ERROR_BAD_NETPATH, 2);
+    gridtest::failCalls(q.call, ERROR_BAD_NETPATH, 2);
     const std::string empty = path("empty");
     ASSERT_TRUE(CreateDirectoryA(empty.c_str(), nullptr));
     EXPECT_EQ(TRUE, q.ask(*services_, empty.c_str()));

@@ -9,11 +9,26 @@
 #include <gtest/gtest.h>
 
 #include <GridApi/FaultInjector.h>
+#include <GridApi/SystemCalls.h>
 #include <StravoHost/HostControl.h>
 
 #include "TestShare.h"
 
 namespace gridtest {
+
+// Fails the named platform call with `error`: from its `fromCall`-th call on, `count` calls
+// (0: every call), each with the given probability (seeded, so the same calls fail every run).
+inline void failCalls(const std::string& call, DWORD error, std::uint64_t count = 0, double probability = 1.0,
+                      std::uint64_t fromCall = 1) {
+    GridApi::Fault fault;
+    fault.call = call;
+    fault.error = error;
+    fault.count = count;
+    fault.probability = probability;
+    fault.seed = 7;
+    fault.fromCall = fromCall;
+    ASSERT_TRUE(GridApi::FaultInjector::add(fault)) << call;
+}
 
 inline void resetHost() {
     GridApi::FaultInjector::clear();
@@ -42,10 +57,31 @@ class HostShareTest : public TestShare {
     }
     void TearDown() override {
         GridApi::FaultInjector::clear();
+        GridApi::restoreSystemCalls();
         StravoHostControl::resetToDefaults();
         TestShare::TearDown();
     }
     static std::vector<std::string> lines() { return StravoHostControl::capturedLogLines(); }
 };
+
+// A platform open that records the creation disposition and flags it was given, then opens for real.
+struct OpenRecord {
+    DWORD disposition;
+    DWORD flags;
+};
+inline std::vector<OpenRecord>& recordedOpens() {
+    static std::vector<OpenRecord> opens;
+    return opens;
+}
+inline HANDLE WINAPI recordingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+    recordedOpens().push_back({disposition, flags});
+    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
+        name, access, share, security, disposition, flags, templateFile);
+}
+inline void recordOpens() {
+    recordedOpens().clear();
+    GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&recordingOpen));
+}
 
 }  // namespace gridtest

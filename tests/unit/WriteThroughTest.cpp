@@ -14,14 +14,6 @@
 
 namespace {
 
-std::vector<DWORD> openedFlags;
-HANDLE WINAPI recordingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                            DWORD flags, HANDLE templateFile) {
-    openedFlags.push_back(flags);
-    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
-        name, access, share, security, disposition, flags, templateFile);
-}
-
 struct Case {
     const char* name;
     bool present;       // the setting exists...
@@ -33,13 +25,7 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class WriteThroughTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Case> {
-  protected:
-    void TearDown() override {
-        GridApi::restoreSystemCalls();
-        HostShareTest::TearDown();
-    }
-};
+class WriteThroughTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
     static bool firstInProcess = true;
@@ -50,7 +36,7 @@ TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
     if (c.present) StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", c.value);
     StravoHostControl::createPerformanceCounters();
     const PerfCounters::CounterType databaseReads = PerfCounters::CounterType(4);
-    GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&recordingOpen));
+    gridtest::recordOpens();
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services(createFileServices());
 
     const std::uint64_t before = StravoHostControl::performanceCounter(databaseReads);
@@ -61,8 +47,10 @@ TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
         EXPECT_EQ(c.writeThrough, (h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0);
         services->CloseHandle(h);
     }
-    ASSERT_EQ(2u, openedFlags.size());
-    for (DWORD flags : openedFlags) EXPECT_EQ(c.writeThrough, (flags & FILE_FLAG_WRITE_THROUGH) != 0) << c.name;
+    ASSERT_EQ(2u, gridtest::recordedOpens().size());
+    for (const gridtest::OpenRecord& open : gridtest::recordedOpens()) {
+        EXPECT_EQ(c.writeThrough, (open.flags & FILE_FLAG_WRITE_THROUGH) != 0) << c.name;
+    }
     // The CreateFile retry handler's fourteen rules read 42 settings besides.
     EXPECT_EQ(42u + c.settingReads, StravoHostControl::performanceCounter(databaseReads) - before);
 }
