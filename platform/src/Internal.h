@@ -115,6 +115,14 @@ void setCurrentDirectory(const std::string& win32);
 // Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
 bool caselessLookups();
 
+// Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
+bool wideLinks();
+
+// For a POSIX path below a share of the UNC root: 0 when it resolves inside the share (or what
+// exists of it does), ERROR_ACCESS_DENIED when a symbolic link on the way leads out of it.
+// Paths outside the UNC root, and every path when wideLinks(), give 0.
+GRIDPLATFORM_INTERNAL DWORD checkInsideShare(const std::string& posix);
+
 // Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
 // to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a
 // wildcard or at the end also matching the end of the name, "*." names without a dot.

@@ -69,15 +69,20 @@ std::vector<std::string_view> splitComponents(std::string_view s) {
     return out;
 }
 
+bool isDot(std::string_view c) { return c.size() == 1 && c[0] == '.'; }
+bool isDotDot(std::string_view c) { return c.size() == 2 && c[0] == '.' && c[1] == '.'; }
+
 // Component rules as Win32 applies them: '.' and '..' are resolved lexically, a directory name
-// loses one trailing dot, the last name loses all trailing dots and spaces.
+// loses one trailing dot, the last name loses all trailing dots and spaces. What the trimming
+// leaves is judged again, so "..." on the way is "..", which stops at the share like any other:
+// no part that reaches the POSIX side is ever "." or "..".
 DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcards, ParsedPath* out) {
     const bool last = lastComponent && !out->trailingSeparator;
-    if (comp.size() == 1 && comp[0] == '.') return 0;
-    if (comp.size() == 2 && comp[0] == '.' && comp[1] == '.') {
-        if (!out->parts.empty()) out->parts.pop_back();
-        return 0;
-    }
+    const auto dotOrDotDot = [out](std::string_view c) {
+        if (isDotDot(c) && !out->parts.empty()) out->parts.pop_back();
+        return isDot(c) || isDotDot(c);
+    };
+    if (dotOrDotDot(comp)) return 0;
     const bool wildcardsHere = allowWildcards && lastComponent;
     const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string_view::npos;
     if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
@@ -88,7 +93,7 @@ DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcard
         }
     } else if (!last && comp.back() == '.') {
         comp.remove_suffix(1);
-        if (comp.empty()) return 0;
+        if (dotOrDotDot(comp)) return 0;
     }
     for (char c : comp) {
         if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
@@ -177,7 +182,7 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
         if (out.error) return;
         const int i = index++;
         if (unc && i < 2) {
-            if ((comp.size() == 1 && comp[0] == '.') || (comp.size() == 2 && comp[0] == '.' && comp[1] == '.')) {
+            if (isDot(comp) || isDotDot(comp)) {
                 out.error = ERROR_BAD_PATHNAME;
                 return;
             }
@@ -264,11 +269,16 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
     const bool relative = !isSeparator(path[0]) && !isDriveSpec(path);
     t.parsed = parsePath(path, relative ? currentDirectory() : std::string(), allowWildcards);
     t.error = t.parsed.error;
-    if (!t.error) t.posix = posixFromParsed(t.parsed, uncRoot());
+    if (!t.error) {
+        t.posix = posixFromParsed(t.parsed, uncRoot());
+        if (t.parsed.kind == ParsedPath::Kind::Unc) t.error = checkInsideShare(t.posix);
+    }
     return t;
 }
 
-DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
+namespace {
+
+DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
     const ParsedPath& pp = target.parsed;
     struct Step {
         const std::string* name;
@@ -340,6 +350,21 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
     }
     if (found) *found = cur.empty() ? "/" : cur;
     return 0;
+}
+
+}  // namespace
+
+// A name found under another case is a different path: it is checked against the share again.
+DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
+    std::string foundHere;
+    std::string parentHere;
+    const DWORD err = lookupCaselessWalk(target, &foundHere, &parentHere, exactErr);
+    if (err == 0 || !parentHere.empty()) {
+        if (const DWORD outside = checkInsideShare(err == 0 ? foundHere : parentHere)) return outside;
+    }
+    if (found) *found = std::move(foundHere);
+    if (parentFound) *parentFound = std::move(parentHere);
+    return err;
 }
 
 DWORD missingOrError(const Target& target, int err, std::string* found) {
