@@ -113,7 +113,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
         FileInfo info;
         std::string name = f->pattern;
         int e = statInfo(dirfd(dir), name.c_str(), 0, &info);
-        if (e == ENOENT && caselessLookups()) {
+        if (e == ENOENT && needsCaseScan(f->dirPath)) {
             while (struct dirent* d = readdir(dir)) {
                 if (strcasecmp(d->d_name, name.c_str()) == 0) {
                     name = d->d_name;

@@ -115,6 +115,11 @@ void setCurrentDirectory(const std::string& win32);
 // Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
 bool caselessLookups();
 
+// Whether a lookup of `posix` that failed as written should scan directories for a name differing
+// in case: caselessLookups(), unless the share's file system is case-insensitive by itself (a
+// CIFS/SMB mount, or a share directory with the case-folding flag), found out once per share.
+bool needsCaseScan(const std::string& posix);
+
 // Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
 bool wideLinks();
 

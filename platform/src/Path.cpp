@@ -296,6 +296,7 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
             {&pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
     }
 
+    const bool scan = needsCaseScan(target.posix);
     std::size_t start = 0;
     // The exact path is known to be missing (ENOENT): its last name is, if its parent exists as written.
     const bool lastMissing = exactErr == ENOENT && !pp.trailingSeparator;
@@ -303,7 +304,7 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
     if (steps.size() >= 2) {
         std::string parent = cur;
         for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent += '/' + *steps[i].name;
-        if (lastMissing && caselessLookups()) {
+        if (lastMissing && scan) {
             // Scanning the parent also proves it exists: no separate lookup of it.
             bool opened = false;
             const std::string variant = findCaseVariant(parent, *steps.back().name, &opened);
@@ -334,7 +335,7 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
             const int e = knownMissing ? ENOENT : errno;
             if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
             if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
-            const std::string variant = caselessLookups() ? findCaseVariant(cur, *steps[i].name) : std::string();
+            const std::string variant = scan ? findCaseVariant(cur, *steps[i].name) : std::string();
             if (variant.empty()) {
                 if (last && parentFound) *parentFound = cur.empty() ? "/" : cur;
                 return steps[i].missing;
@@ -352,6 +353,14 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
     return 0;
 }
 
+// Whether `path` is `posix` or, with `parent`, its directory (mapPath checked those already).
+bool sameAsMapped(const std::string& path, const std::string& posix, bool parent) {
+    std::size_t n = posix.size();
+    while (n > 1 && posix[n - 1] == '/') --n;
+    if (parent) n = posix.rfind('/', n - 1);
+    return n != std::string::npos && path.size() == n && posix.compare(0, n, path) == 0;
+}
+
 }  // namespace
 
 // A name found under another case is a different path: it is checked against the share again.
@@ -359,8 +368,9 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
     std::string foundHere;
     std::string parentHere;
     const DWORD err = lookupCaselessWalk(target, &foundHere, &parentHere, exactErr);
-    if (err == 0 || !parentHere.empty()) {
-        if (const DWORD outside = checkInsideShare(err == 0 ? foundHere : parentHere)) return outside;
+    const std::string& reached = err == 0 ? foundHere : parentHere;
+    if (!reached.empty() && !sameAsMapped(reached, target.posix, err != 0)) {
+        if (const DWORD outside = checkInsideShare(reached)) return outside;
     }
     if (found) *found = std::move(foundHere);
     if (parentFound) *parentFound = std::move(parentHere);
