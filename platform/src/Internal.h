@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <boost/container/small_vector.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,9 +53,11 @@ GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
 struct ParsedPath {
     enum class Kind { Unc, Posix };
     Kind kind = Kind::Posix;
-    std::string server;              // Unc only
-    std::string share;               // Unc only
-    std::vector<std::string> parts;  // below the share (Unc) or below "/" (Posix)
+    std::string server;  // Unc only
+    std::string share;   // Unc only
+    // Below the share (Unc) or below "/" (Posix). Held in place up to eight parts, so that parsing
+    // a name of usual depth and short parts (up to 15 characters each) allocates nothing.
+    boost::container::small_vector<std::string, 8> parts;
     bool trailingSeparator = false;  // the caller's path ended in '\' or '/'
     DWORD error = 0;                 // nonzero: the path is malformed (123, 206, 3, 161)
 };

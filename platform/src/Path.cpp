@@ -176,7 +176,6 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
     const std::string_view f = full.empty() ? p : std::string_view(full);
     const bool unc = f.size() >= 2 && isSeparator(f[0]) && isSeparator(f[1]);
     out.trailingSeparator = !f.empty() && isSeparator(f.back());
-    out.parts.reserve(8);
     int index = 0;
     forEachComponent(f, [&](std::string_view comp, bool last) {
         if (out.error) return;
@@ -210,7 +209,7 @@ std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
     for (const std::string& part : parsed.parts) size += part.size() + 1;
     out.reserve(size);
     if (parsed.kind == ParsedPath::Kind::Unc) {
-        out = root + '/' + parsed.server + '/' + parsed.share;
+        out.append(root).append(1, '/').append(parsed.server).append(1, '/').append(parsed.share);
     }
     for (const std::string& part : parsed.parts) {
         out += '/';
