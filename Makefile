@@ -38,7 +38,7 @@ build-fuzz: deps
 test-fuzz: build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
 		mkdir -p build/fuzz/work-$$h && \
-		build/fuzz/$$h-fuzz -runs=20000 -max_total_time=20 build/fuzz/work-$$h tests/fuzz/corpus/$$h \
+		build/fuzz/$$h-fuzz -runs=20000 -max_total_time=20 -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h \
 			>build/fuzz/$$h.log 2>&1 || { cat build/fuzz/$$h.log; exit 1; }; \
 		echo "$$h-fuzz: $$(tail -1 build/fuzz/$$h.log)"; \
 	done
@@ -46,7 +46,7 @@ test-fuzz: build-fuzz
 fuzz: build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
 		mkdir -p build/fuzz/work-$$h && \
-		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
+		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
 	done
 
 test: deps
