@@ -124,6 +124,16 @@ TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
     }
 }
 
+// Run by its own test entry with GRIDAPI_WIDE_LINKS=1 (read once per process); skipped elsewhere.
+TEST_F(EscapeTest, WideLinksFollowLinksOutButNotDots) {
+    const char* wide = std::getenv("GRIDAPI_WIDE_LINKS");
+    if (!wide || std::string(wide) != "1") GTEST_SKIP() << "GRIDAPI_WIDE_LINKS=1 is not set";
+    const std::string s = gridtest::shareRoot() + "\\";
+    EXPECT_EQ(readFile(path("out\\" + victim_)), "outside");
+    EXPECT_EQ(readFile(path("file")), "outside");
+    EXPECT_EQ(readFile(s + "...\\...\\" + victim_), "inside");
+}
+
 TEST_F(EscapeTest, SearchesListOnlyTheShare) {
     const std::string s = gridtest::shareRoot() + "\\";
     // Above the share lie "share" and "gridtest"; the share holds this test's directory.
