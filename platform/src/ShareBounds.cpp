@@ -172,9 +172,11 @@ DWORD checkInsideShare(const std::string& posix) {
     if (!dir) return end >= sizeof shareDir ? DWORD(ERROR_FILENAME_EXCED_RANGE) : 0;  // no such share: 53 or 67
 
     // RESOLVE_BENEATH refuses ".." above the share, absolute links and links that lead out of it.
+    // O_DIRECTORY: a file (the usual case) is resolved all the way, links included, and then
+    // refused with ENOTDIR, so that no descriptor is made that would need closing.
     struct open_how how;
     std::memset(&how, 0, sizeof how);
-    how.flags = O_PATH | O_CLOEXEC;
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     const char* rest = posix.c_str() + end;
     while (*rest == '/') ++rest;
@@ -183,8 +185,9 @@ DWORD checkInsideShare(const std::string& posix) {
     if (fd >= 0) close(static_cast<int>(fd));
     if (e == EXDEV) return ERROR_ACCESS_DENIED;
     if (e == ENOSYS || e == EPERM) return insideByRealPath(shareDir, posix, end);
-    // ENOENT: what exists of the name lies inside, and so does anything created there. Other
-    // errors (a loop, a file on the way, no permission) are met again by the call itself.
+    // ENOENT: what exists of the name lies inside, and so does anything created there. ENOTDIR:
+    // a file, inside (or a file on the way, which the call meets again, as it does a loop or a
+    // missing permission).
     return 0;
 }
 
