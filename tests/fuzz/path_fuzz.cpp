@@ -1,6 +1,7 @@
 // Whatever follows \\srv\sh\, the name maps below that share, never holds a '.' or '..' part on the
-// POSIX side, and what CreateFileA opens or creates (following links) lies inside the share. The
-// share holds links that lead out (refused) and one that stays inside (followed).
+// POSIX side, what CreateFileA opens or creates (following links) lies inside the share, and a
+// search lists nothing from outside. The share holds links that lead out (refused) and one that
+// stays inside (followed).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(below(std::string(real, static_cast<std::size_t>(n)), g_shareReal));
         CloseHandle(h);
         if (created) DeleteFileA(name.c_str());
+    }
+    // A search lists nothing from outside: "outside.txt" and "srv" exist only above the share.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(name.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            check(std::strcmp(found.cFileName, "outside.txt") != 0 && std::strcmp(found.cFileName, "srv") != 0);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
     }
     check(access((g_root + "/outside.txt").c_str(), F_OK) == 0);
     return 0;
