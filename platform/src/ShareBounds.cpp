@@ -53,13 +53,16 @@ DWORD insideByRealPath(const char* shareDir, const std::string& posix, std::size
         char real[PATH_MAX];
         if (realpath(head.c_str(), real)) return startsWithDir(real, shareReal) ? 0 : DWORD(ERROR_ACCESS_DENIED);
         if (errno != ENOENT && errno != ENOTDIR) return 0;  // the call itself meets the same error
+        // A dangling link could make a file anywhere: refused, wherever it points.
+        struct stat st;
+        if (lstat(head.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ERROR_ACCESS_DENIED;
         head.resize(head.find_last_of('/'));
     }
     return 0;
 }
 
-// What is known of a share: its directory, open (O_PATH) so that a check costs one openat2 and one
-// close, and whether its file system compares names without regard to case already.
+// What is known of a share: its directory, open (O_PATH) so that a check costs one openat2, and
+// whether its file system compares names without regard to case already.
 struct ShareDir {
     explicit ShareDir(int f) : fd(f) {}
     ~ShareDir() { close(fd); }
