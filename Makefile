@@ -1,9 +1,11 @@
 # The two commands of this project (see README.md):
 #   make demo   installs what is missing, builds, and runs the demonstration
 #   make test   installs what is missing, builds the linux, linux-asan and windows presets, runs every test
+#               and a short libFuzzer run of the name harnesses over their seed corpora
+#   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test deps build-linux test-linux test-linux-asan test-windows
+.PHONY: demo test deps build-linux test-linux test-linux-asan test-windows build-fuzz test-fuzz fuzz
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -24,5 +26,28 @@ test-linux-asan: deps
 test-windows: deps
 	cmake --workflow --preset windows
 
+# The libFuzzer harnesses of tests/fuzz, built with clang in their own directory. Each run works on a
+# scratch corpus under build/fuzz and only reads the seeds in the tree.
+FUZZ_HARNESSES := path match
+FUZZ_SECONDS ?= 300
+
+build-fuzz: deps
+	cmake -S tests/fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build/fuzz -j2
+
+test-fuzz: build-fuzz
+	@for h in $(FUZZ_HARNESSES); do \
+		mkdir -p build/fuzz/work-$$h && \
+		build/fuzz/$$h-fuzz -runs=20000 -max_total_time=20 -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h \
+			>build/fuzz/$$h.log 2>&1 || { cat build/fuzz/$$h.log; exit 1; }; \
+		echo "$$h-fuzz: $$(tail -1 build/fuzz/$$h.log)"; \
+	done
+
+fuzz: build-fuzz
+	@for h in $(FUZZ_HARNESSES); do \
+		mkdir -p build/fuzz/work-$$h && \
+		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
+	done
+
 test: deps
-	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows test-fuzz

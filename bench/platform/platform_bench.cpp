@@ -136,6 +136,48 @@ void BM_Attributes_Win32(benchmark::State& state) {
 }
 BENCHMARK(BM_Attributes_Win32);
 
+// A new file: created, closed and removed again (the name is missing each time).
+void BM_NewFile_Posix(benchmark::State& state) {
+    const std::string p = posix("new.bin");
+    for (auto _ : state) {
+        const int fd = open(p.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        benchmark::DoNotOptimize(fd);
+        close(fd);
+        unlink(p.c_str());
+    }
+}
+BENCHMARK(BM_NewFile_Posix);
+
+void BM_NewFile_Win32(benchmark::State& state) {
+    const std::string p = unc("new.bin");
+    for (auto _ : state) {
+        HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        benchmark::DoNotOptimize(h);
+        CloseHandle(h);
+        DeleteFileA(p.c_str());
+    }
+}
+BENCHMARK(BM_NewFile_Win32);
+
+// The matcher's worst case: a 200-character name against "*a*a...*a*b" with 32 stars, which never
+// matches, searched in a directory that holds that one name. Backtracking made this take minutes.
+void BM_MatchWorstCase(benchmark::State& state) {
+    const std::string name(200, 'a');
+    std::string pattern;
+    for (int i = 0; i < 31; ++i) pattern += "*a";
+    pattern += "*b";
+    WIN32_FIND_DATAA fd;
+    const std::string dir = posix("match");
+    mkdir(dir.c_str(), 0777);
+    close(open((dir + "/" + name).c_str(), O_CREAT | O_WRONLY, 0666));
+    const std::string search = unc("match\\" + pattern);
+    for (auto _ : state) {
+        HANDLE h = FindFirstFileA(search.c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) state.SkipWithError("the pattern must not match");
+    }
+}
+BENCHMARK(BM_MatchWorstCase);
+
 // Listing 1,000 entries with what WIN32_FIND_DATAA carries: readdir() and a stat of each.
 void BM_List_Posix(benchmark::State& state) {
     const std::string p = posix("many");

@@ -13,61 +13,13 @@
 namespace gridplatform {
 namespace {
 
-bool sameChar(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-}
-
-// The DOS wildcard rules Windows applies to FindFirstFile patterns (FsRtlIsNameInExpression with
-// '?' as DOS_QM, '*' before '.' as DOS_STAR, '.' before a wildcard or at the end as DOS_DOT).
-bool match(const char* n, const char* m, const char* lastDot) {
-    for (;;) {
-        const char c = *m;
-        if (c == 0) return *n == 0;
-        if (c == '*') {
-            while (*m == '*') ++m;
-            if (*m == 0) return *m == 0;
-            // Followed by a dot, the star may not run past the name's last dot.
-            const bool dosStar = *m == '.';
-            for (const char* k = n;; ++k) {
-                if (dosStar && lastDot && k > lastDot) return false;
-                if (match(k, m, lastDot)) return true;
-                if (*k == 0) return false;
-            }
-        }
-        if (c == '?') {
-            if (*n == 0 || *n == '.') {  // matches nothing at the end of the name or before a dot
-                ++m;
-                continue;
-            }
-            ++n;
-            ++m;
-            continue;
-        }
-        if (c == '.') {
-            const bool dosDot = m[1] == 0 || m[1] == '*' || m[1] == '?';
-            if (*n == '.') {
-                ++n;
-                ++m;
-                continue;
-            }
-            if (*n == 0 && dosDot) {
-                ++m;
-                continue;
-            }
-            return false;
-        }
-        if (*n == 0 || !sameChar(*n, c)) return false;
-        ++n;
-        ++m;
-    }
-}
-
 struct FindObject : HandleObject {
     FindObject() : HandleObject(Type::Find) {}
     ~FindObject() override {
         if (dir) closedir(dir);
     }
     DIR* dir = nullptr;  // null: a search for one name, already answered
+    std::string dirPath;
     std::string pattern;
     int stage = 0;  // 0: ".", 1: "..", 2: the directory's entries
     bool dotDot = true;
@@ -84,6 +36,13 @@ void fillFindData(const char* name, const FileInfo& info, WIN32_FIND_DATAA* data
         data->nFileSizeLow = static_cast<DWORD>(info.size);
     }
     std::strncpy(data->cFileName, name, MAX_PATH - 1);
+}
+
+// Whether the entry `name` of the search's directory is a symbolic link that leads out of the
+// share: such entries are left out of the listing, as every call refuses them.
+bool leavesShare(const FindObject& f, const char* name, unsigned char type) {
+    if (wideLinks() || (type != DT_LNK && type != DT_UNKNOWN)) return false;
+    return checkInsideShare(f.dirPath + '/' + name) != 0;
 }
 
 // The next matching entry; false at the end.
@@ -103,7 +62,7 @@ bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
     while (struct dirent* e = readdir(f.dir)) {
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-        if (!matchesPattern(name, f.pattern.c_str())) continue;
+        if (!matchesPattern(name, f.pattern.c_str()) || leavesShare(f, name, e->d_type)) continue;
         if (statInfo(dfd, name, 0, &info) != 0) continue;  // gone since readdir, or a dangling link
         fillFindData(name, info, data);
         return true;
@@ -112,11 +71,6 @@ bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
 }
 
 }  // namespace
-
-bool matchesPattern(const char* name, const char* pattern) {
-    if (std::strcmp(pattern, "*.*") == 0 || std::strcmp(pattern, "*") == 0) return true;
-    return match(name, pattern, std::strrchr(name, '.'));
-}
 
 }  // namespace gridplatform
 
@@ -151,13 +105,15 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
                         errno == ENOTDIR ? DWORD(ERROR_DIRECTORY) : win32FromErrno(errno, ErrnoContext::Path));
     }
     f->dir = dir;
+    f->dirPath = std::move(dirPath);
+    while (f->dirPath.size() > 1 && f->dirPath.back() == '/') f->dirPath.pop_back();
 
     if (f->pattern.find_first_of("*?") == std::string::npos) {
         // A plain name: the entry of that name, found as every lookup finds names.
         FileInfo info;
         std::string name = f->pattern;
         int e = statInfo(dirfd(dir), name.c_str(), 0, &info);
-        if (e == ENOENT && caselessLookups()) {
+        if (e == ENOENT && needsCaseScan(f->dirPath)) {
             while (struct dirent* d = readdir(dir)) {
                 if (strcasecmp(d->d_name, name.c_str()) == 0) {
                     name = d->d_name;
@@ -167,6 +123,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
             }
         }
         if (e) return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
+        if (leavesShare(*f, name.c_str(), DT_UNKNOWN)) return fail(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
         fillFindData(name.c_str(), info, findFileData);
         closedir(f->dir);
         f->dir = nullptr;

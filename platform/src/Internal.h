@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <boost/container/small_vector.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,9 +53,11 @@ GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
 struct ParsedPath {
     enum class Kind { Unc, Posix };
     Kind kind = Kind::Posix;
-    std::string server;              // Unc only
-    std::string share;               // Unc only
-    std::vector<std::string> parts;  // below the share (Unc) or below "/" (Posix)
+    std::string server;  // Unc only
+    std::string share;   // Unc only
+    // Below the share (Unc) or below "/" (Posix). Held in place up to eight parts, so that parsing
+    // a name of usual depth and short parts (up to 15 characters each) allocates nothing.
+    boost::container::small_vector<std::string, 8> parts;
     bool trailingSeparator = false;  // the caller's path ended in '\' or '/'
     DWORD error = 0;                 // nonzero: the path is malformed (123, 206, 3, 161)
 };
@@ -114,6 +118,19 @@ void setCurrentDirectory(const std::string& win32);
 
 // Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
 bool caselessLookups();
+
+// Whether a lookup of `posix` that failed as written should scan directories for a name differing
+// in case: caselessLookups(), unless the share's file system is case-insensitive by itself (a
+// CIFS/SMB mount, or a share directory with the case-folding flag), found out once per share.
+bool needsCaseScan(const std::string& posix);
+
+// Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
+bool wideLinks();
+
+// For a POSIX path below a share of the UNC root: 0 when it resolves inside the share (or what
+// exists of it does), ERROR_ACCESS_DENIED when a symbolic link on the way leads out of it.
+// Paths outside the UNC root, and every path when wideLinks(), give 0.
+GRIDPLATFORM_INTERNAL DWORD checkInsideShare(const std::string& posix);
 
 // Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
 // to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a

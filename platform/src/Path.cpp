@@ -69,15 +69,20 @@ std::vector<std::string_view> splitComponents(std::string_view s) {
     return out;
 }
 
+bool isDot(std::string_view c) { return c.size() == 1 && c[0] == '.'; }
+bool isDotDot(std::string_view c) { return c.size() == 2 && c[0] == '.' && c[1] == '.'; }
+
 // Component rules as Win32 applies them: '.' and '..' are resolved lexically, a directory name
-// loses one trailing dot, the last name loses all trailing dots and spaces.
+// loses one trailing dot, the last name loses all trailing dots and spaces. What the trimming
+// leaves is judged again, so "..." on the way is "..", which stops at the share like any other:
+// no part that reaches the POSIX side is ever "." or "..".
 DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcards, ParsedPath* out) {
     const bool last = lastComponent && !out->trailingSeparator;
-    if (comp.size() == 1 && comp[0] == '.') return 0;
-    if (comp.size() == 2 && comp[0] == '.' && comp[1] == '.') {
-        if (!out->parts.empty()) out->parts.pop_back();
-        return 0;
-    }
+    const auto dotOrDotDot = [out](std::string_view c) {
+        if (isDotDot(c) && !out->parts.empty()) out->parts.pop_back();
+        return isDot(c) || isDotDot(c);
+    };
+    if (dotOrDotDot(comp)) return 0;
     const bool wildcardsHere = allowWildcards && lastComponent;
     const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string_view::npos;
     if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
@@ -88,7 +93,7 @@ DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcard
         }
     } else if (!last && comp.back() == '.') {
         comp.remove_suffix(1);
-        if (comp.empty()) return 0;
+        if (dotOrDotDot(comp)) return 0;
     }
     for (char c : comp) {
         if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
@@ -171,13 +176,12 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
     const std::string_view f = full.empty() ? p : std::string_view(full);
     const bool unc = f.size() >= 2 && isSeparator(f[0]) && isSeparator(f[1]);
     out.trailingSeparator = !f.empty() && isSeparator(f.back());
-    out.parts.reserve(8);
     int index = 0;
     forEachComponent(f, [&](std::string_view comp, bool last) {
         if (out.error) return;
         const int i = index++;
         if (unc && i < 2) {
-            if ((comp.size() == 1 && comp[0] == '.') || (comp.size() == 2 && comp[0] == '.' && comp[1] == '.')) {
+            if (isDot(comp) || isDotDot(comp)) {
                 out.error = ERROR_BAD_PATHNAME;
                 return;
             }
@@ -205,7 +209,7 @@ std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
     for (const std::string& part : parsed.parts) size += part.size() + 1;
     out.reserve(size);
     if (parsed.kind == ParsedPath::Kind::Unc) {
-        out = root + '/' + parsed.server + '/' + parsed.share;
+        out.append(root).append(1, '/').append(parsed.server).append(1, '/').append(parsed.share);
     }
     for (const std::string& part : parsed.parts) {
         out += '/';
@@ -264,11 +268,16 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
     const bool relative = !isSeparator(path[0]) && !isDriveSpec(path);
     t.parsed = parsePath(path, relative ? currentDirectory() : std::string(), allowWildcards);
     t.error = t.parsed.error;
-    if (!t.error) t.posix = posixFromParsed(t.parsed, uncRoot());
+    if (!t.error) {
+        t.posix = posixFromParsed(t.parsed, uncRoot());
+        if (t.parsed.kind == ParsedPath::Kind::Unc) t.error = checkInsideShare(t.posix);
+    }
     return t;
 }
 
-DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
+namespace {
+
+DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
     const ParsedPath& pp = target.parsed;
     struct Step {
         const std::string* name;
@@ -286,6 +295,7 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
             {&pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
     }
 
+    const bool scan = needsCaseScan(target.posix);
     std::size_t start = 0;
     // The exact path is known to be missing (ENOENT): its last name is, if its parent exists as written.
     const bool lastMissing = exactErr == ENOENT && !pp.trailingSeparator;
@@ -293,7 +303,7 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
     if (steps.size() >= 2) {
         std::string parent = cur;
         for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent += '/' + *steps[i].name;
-        if (lastMissing && caselessLookups()) {
+        if (lastMissing && scan) {
             // Scanning the parent also proves it exists: no separate lookup of it.
             bool opened = false;
             const std::string variant = findCaseVariant(parent, *steps.back().name, &opened);
@@ -324,7 +334,7 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
             const int e = knownMissing ? ENOENT : errno;
             if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
             if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
-            const std::string variant = caselessLookups() ? findCaseVariant(cur, *steps[i].name) : std::string();
+            const std::string variant = scan ? findCaseVariant(cur, *steps[i].name) : std::string();
             if (variant.empty()) {
                 if (last && parentFound) *parentFound = cur.empty() ? "/" : cur;
                 return steps[i].missing;
@@ -340,6 +350,30 @@ DWORD lookupCaseless(const Target& target, std::string* found, std::string* pare
     }
     if (found) *found = cur.empty() ? "/" : cur;
     return 0;
+}
+
+// Whether `path` is `posix` or, with `parent`, its directory (mapPath checked those already).
+bool sameAsMapped(const std::string& path, const std::string& posix, bool parent) {
+    std::size_t n = posix.size();
+    while (n > 1 && posix[n - 1] == '/') --n;
+    if (parent) n = posix.rfind('/', n - 1);
+    return n != std::string::npos && path.size() == n && posix.compare(0, n, path) == 0;
+}
+
+}  // namespace
+
+// A name found under another case is a different path: it is checked against the share again.
+DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
+    std::string foundHere;
+    std::string parentHere;
+    const DWORD err = lookupCaselessWalk(target, &foundHere, &parentHere, exactErr);
+    const std::string& reached = err == 0 ? foundHere : parentHere;
+    if (!reached.empty() && !sameAsMapped(reached, target.posix, err != 0)) {
+        if (const DWORD outside = checkInsideShare(reached)) return outside;
+    }
+    if (found) *found = std::move(foundHere);
+    if (parentFound) *parentFound = std::move(parentHere);
+    return err;
 }
 
 DWORD missingOrError(const Target& target, int err, std::string* found) {

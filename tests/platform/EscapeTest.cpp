@@ -1,0 +1,154 @@
+// Names that try to leave the share: whatever a client sends, nothing outside \\gridtest\share is
+// read, written, deleted or listed. Decoys of the same name wait inside the share and one, two and
+// three levels above it.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Conformance.h"
+
+namespace {
+
+using namespace conformance;
+using gridtest::TestShare;
+
+std::string slurp(const std::string& posix) {
+    std::ifstream in(posix);
+    std::stringstream s;
+    s << in.rdbuf();
+    return in ? s.str() : "<missing>";
+}
+
+std::size_t entries(const std::string& posixDir) {
+    std::size_t n = 0;
+    if (DIR* d = opendir(posixDir.c_str())) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+class EscapeTest : public TestShare {
+  protected:
+    void SetUp() override {
+        TestShare::SetUp();
+        const std::string root = std::getenv("GRIDAPI_UNC_ROOT");
+        share_ = root + "/gridtest/share";
+        outside_ = {root + "/gridtest", root, root.substr(0, root.rfind('/'))};
+        victim_ = "victim-" + std::to_string(gridtest::processId()) + ".txt";
+        for (const std::string& d : outside_) std::ofstream(d + "/" + victim_) << "outside";
+        ASSERT_TRUE(writeFile(gridtest::shareRoot() + "\\" + victim_, "inside"));
+        mine_ = share_ + '/' + dir().substr(dir().rfind('\\') + 1);
+        ASSERT_EQ(symlink(root.c_str(), (mine_ + "/out").c_str()), 0);                     // absolute, out
+        ASSERT_EQ(symlink("../..", (mine_ + "/up").c_str()), 0);                           // relative, out
+        ASSERT_EQ(symlink((root + "/" + victim_).c_str(), (mine_ + "/file").c_str()), 0);  // a file out
+        ASSERT_EQ(symlink(("../" + victim_).c_str(), (mine_ + "/in").c_str()), 0);         // stays inside
+    }
+    void TearDown() override {
+        for (const std::string& d : outside_) unlink((d + "/" + victim_).c_str());
+        for (const char* link : {"/out", "/up", "/file", "/in"}) unlink((mine_ + link).c_str());
+        // What the changing calls made of the decoy inside the share.
+        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new"}) {
+            unlink((share_ + "/" + victim_ + suffix).c_str());
+        }
+        rmdir((share_ + "/" + victim_ + ".dir").c_str());
+        TestShare::TearDown();
+    }
+    std::string share_;
+    std::string mine_;
+    std::vector<std::string> outside_;
+    std::string victim_;
+};
+
+TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
+    const std::string s = gridtest::shareRoot() + "\\";
+    const std::string d = dir().substr(s.size()) + "\\";
+    const std::string& v = victim_;
+    std::string deep;
+    for (int i = 0; i < 70; ++i) deep += "...\\";
+    struct Row {
+        std::string name;
+        std::string reads;  // the content read, or "<error N>"
+    };
+    const std::string refused = "<error 5>";
+    const Row rows[] = {
+        {s + "...\\" + v, "inside"},  // "..." on the way is ".." and stops at the share
+        {s + "...\\...\\...\\" + v, "inside"},
+        {s + d + "...\\...\\...\\...\\" + v, "inside"},
+        {s + ". .\\..\\..\\" + v, "inside"},
+        {s + "....\\..\\..\\" + v, "inside"},  // "...." on the way is the name "..."
+        {s + ".. \\" + v, "<error 3>"},        // a directory keeps its spaces: ".. " is a name
+        {s + "..\\..\\..\\" + v + ". . ", "inside"},
+        {s + "../..\\/..//" + v, "inside"},
+        {"\\\\?\\UNC\\gridtest\\share\\...\\...\\" + v, "inside"},
+        {"//gridtest/share/.../.../" + v, "inside"},
+        {"\\\\.\\gridtest\\share\\..\\" + v, "<error 123>"},
+        {s + "C:\\..\\" + v, "<error 123>"},
+        {s + outside_[1] + "/" + v, "<error 3>"},  // an absolute POSIX name after the share is inside it
+        {s + deep + v, "<error 206>"},
+        {s + d + "out\\" + v, refused},
+        {s + d + "OUT\\" + v, refused},  // found under another case, judged again
+        {s + d + "up\\" + v, refused},
+        {s + d + "up\\...\\" + v, "<error 2>"},  // "..." takes "up" away lexically
+        {s + d + "file", refused},
+        {s + d + "in", "inside"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(readFile(row.name), row.reads);
+    }
+
+    // Changing calls neither write, delete nor create anything outside.
+    std::vector<std::size_t> before;
+    for (const std::string& o : outside_) before.push_back(entries(o));
+    for (const Row& row : rows) {
+        writeFile(row.name, "changed");
+        writeFile(row.name + ".new", "new");
+        CreateDirectoryA((row.name + ".dir").c_str(), nullptr);
+        CopyFileA(row.name.c_str(), (row.name + ".copy").c_str(), FALSE);
+        MoveFileExA(row.name.c_str(), (row.name + ".moved").c_str(), 0);
+        DeleteFileA(row.name.c_str());
+    }
+    for (std::size_t i = 0; i < outside_.size(); ++i) {
+        SCOPED_TRACE(outside_[i]);
+        EXPECT_EQ(slurp(outside_[i] + "/" + v), "outside");
+        EXPECT_EQ(entries(outside_[i]), before[i]);
+    }
+}
+
+// Run by its own test entry with GRIDAPI_WIDE_LINKS=1 (read once per process); skipped elsewhere.
+TEST_F(EscapeTest, WideLinksFollowLinksOutButNotDots) {
+    const char* wide = std::getenv("GRIDAPI_WIDE_LINKS");
+    if (!wide || std::string(wide) != "1") GTEST_SKIP() << "GRIDAPI_WIDE_LINKS=1 is not set";
+    const std::string s = gridtest::shareRoot() + "\\";
+    EXPECT_EQ(readFile(path("out\\" + victim_)), "outside");
+    EXPECT_EQ(readFile(path("file")), "outside");
+    EXPECT_EQ(readFile(s + "...\\...\\" + victim_), "inside");
+}
+
+TEST_F(EscapeTest, SearchesListOnlyTheShare) {
+    const std::string s = gridtest::shareRoot() + "\\";
+    // Above the share lie "share" and "gridtest"; the share holds this test's directory.
+    const std::string mine = dir().substr(s.size());
+    for (const char* pattern : {"...\\...\\*", "...\\...\\...\\*.*", "..\\...\\*e"}) {
+        SCOPED_TRACE(pattern);
+        const auto names = findNames(s + pattern).first;
+        EXPECT_EQ(names.count(mine), std::string(pattern).back() == '*');
+        EXPECT_FALSE(names.count("share") || names.count("gridtest"));
+    }
+    EXPECT_EQ(findNames(path("out\\*")).second, DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(findNames(path("UP\\*")).second, DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(findNames(path("file")).second, DWORD(ERROR_ACCESS_DENIED));
+    // Links that lead out are left out of a listing; the one that stays inside is listed.
+    EXPECT_EQ(findNames(path("*")).first, (std::set<std::string>{".", "..", "in"}));
+}
+
+}  // namespace
