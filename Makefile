@@ -1,9 +1,10 @@
 # The two commands of this project (see README.md):
 #   make demo   installs what is missing, builds, and runs the demonstration
-#   make test   installs what is missing, builds the linux, linux-asan and windows presets, runs every test
+#   make test   installs what is missing, builds the linux, linux-asan, linux-tsan and windows presets, runs
+#               every test (linux-tsan: those labelled tsan)
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test deps build-linux test-linux test-linux-asan test-windows
+.PHONY: demo test deps build-linux test-linux test-linux-asan test-linux-tsan test-windows
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -21,8 +22,13 @@ test-linux: deps
 test-linux-asan: deps
 	cmake --workflow --preset linux-asan
 
+# ThreadSanitizer: only the programs labelled tsan (the system-call table and fault injector under
+# concurrent calls among them), so that the whole tree need not be built a fourth time.
+test-linux-tsan: deps
+	cmake --workflow --preset linux-tsan
+
 test-windows: deps
 	cmake --workflow --preset windows
 
 test: deps
-	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory test-linux test-linux-asan test-linux-tsan test-windows
