@@ -144,15 +144,8 @@ ReadConnection& readConnection() {
 }
 
 boost::optional<long long> readDatabase(const std::string& key) {
-    std::string path;
-    unsigned generation;
-    {
-        SettingsState& s = settings();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.databaseFailure) throw SettingsError(*s.databaseFailure);
-        path = s.databaseFile;
-        generation = s.databaseGeneration;
-    }
+    unsigned generation = 0;
+    const std::string path = databaseFileForRead(&generation);
     return readConnection().read(path, generation, key);
 }
 

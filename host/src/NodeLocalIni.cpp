@@ -80,13 +80,7 @@ long long parseValue(const std::string& key, const std::string& data) {
 }
 
 boost::optional<long long> readNodeLocal(const std::string& key) {
-    std::string path;
-    {
-        SettingsState& s = settings();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
-        path = s.nodeLocalStore;
-    }
+    const std::string path = nodeLocalStoreForRead();
     if (path.empty()) return boost::none;
     pt::ptree tree = readTree(path);
     boost::optional<std::string> value;

@@ -18,13 +18,7 @@ std::string registryError(const char* what, const std::string& registryKey, LONG
 
 // The raw REG_DWORD, or none when the key or value is missing.
 boost::optional<DWORD> readNodeLocal(const std::string& key) {
-    std::string registryKey;
-    {
-        SettingsState& s = settings();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
-        registryKey = s.nodeLocalStore;
-    }
+    const std::string registryKey = nodeLocalStoreForRead();
     if (registryKey.empty()) return boost::none;
     HKEY handle = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, registryKey.c_str(), 0, KEY_QUERY_VALUE, &handle);

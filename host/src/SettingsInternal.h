@@ -36,6 +36,11 @@ struct SettingsState {
 // Never destroyed: a plug-in may read settings from its own static destructors at exit.
 SettingsState& settings();
 
+// The store a read of that side goes to (empty: none), and for the database its generation;
+// throws the failure the control surface injected, if any.
+std::string databaseFileForRead(unsigned* generation);
+std::string nodeLocalStoreForRead();
+
 // An empty file in TMPDIR (%TEMP%) for a store the control surface has to create; removed at exit.
 std::string makeTemporaryFile(const char* kind);
 // A registry key the control surface created (Windows); removed at exit.

@@ -69,6 +69,21 @@ SettingsState& settings() {
     return *instance;
 }
 
+std::string databaseFileForRead(unsigned* generation) {
+    SettingsState& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.databaseFailure) throw SettingsError(*s.databaseFailure);
+    *generation = s.databaseGeneration;
+    return s.databaseFile;
+}
+
+std::string nodeLocalStoreForRead() {
+    SettingsState& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.nodeLocalFailure) throw SettingsError(*s.nodeLocalFailure);
+    return s.nodeLocalStore;
+}
+
 std::string makeTemporaryFile(const char* kind) {
     std::string file;
 #if defined(_WIN32)
