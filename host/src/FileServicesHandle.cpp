@@ -10,6 +10,10 @@ FileServicesHandle::FileServicesHandle(const FileServicesHandle& other) = defaul
 
 FileServicesHandle& FileServicesHandle::operator=(const FileServicesHandle& other) = default;
 
+FileServicesHandle::FileServicesHandle(FileServicesHandle&& other) noexcept = default;
+
+FileServicesHandle& FileServicesHandle::operator=(FileServicesHandle&& other) noexcept = default;
+
 FileServicesHandle::~FileServicesHandle() = default;
 
 FileServicesHandle& FileServicesHandle::operator=(void* raw) {

@@ -23,6 +23,9 @@ struct GRIDAPI_API ErrorStatus {
     ErrorStatus(const ErrorStatus& other);
     ~ErrorStatus();
     ErrorStatus& operator=(const ErrorStatus& other);
+    // Moves take the handle over instead of copying it.
+    ErrorStatus(ErrorStatus&& other) noexcept;
+    ErrorStatus& operator=(ErrorStatus&& other) noexcept;
 
     operator FileServicesHandle&();
     // 1 (true) when status > 0 in a signed comparison.

@@ -54,5 +54,8 @@ class GRIDAPI_API FileOperationRetry {
 // std::exception there is swallowed and traced).
 GRIDAPI_API void readGlobalSetting(GlobalConfig& config, const std::string& key, std::uint32_t& value,
                                    const std::uint32_t& defaultValue);
+// The same for a signed setting.
+GRIDAPI_API void readGlobalSetting(GlobalConfig& config, const std::string& key, std::int32_t& value,
+                                   const std::int32_t& defaultValue);
 
 }  // namespace StravoStorageApi

@@ -19,3 +19,15 @@ struct GRIDAPI_API GridMethod : private boost::noncopyable {
 };
 
 }  // namespace GridApi
+
+// What every command declares besides its constructor and members: the destructor, the run and
+// the one attempt (protected; the run calls it).
+#define GRIDAPI_COMMAND(Name)                                                  \
+  public:                                                                      \
+    ~Name() override;                                                          \
+    ::GridApi::ErrorStatus operator()(::GridApi::RetryWaiter waiter) override; \
+                                                                               \
+  protected:                                                                   \
+    ::GridApi::ErrorStatus doOnce();                                           \
+                                                                               \
+  private:

@@ -1,5 +1,4 @@
-#include <GridApi/DeleteFileA.h>
-
+#include <GridApi/PathCommands.h>
 #include <GridApi/SystemCalls.h>
 #include <GridApi/UncFileOperationRetryHandler.h>
 
@@ -9,13 +8,15 @@ namespace GridApi {
 
 DeleteFileA::DeleteFileA(const std::string& fileName) : fileName_(fileName) {}
 
+DeleteFileA::DeleteFileA(std::string&& fileName) : fileName_(std::move(fileName)) {}
+
 DeleteFileA::~DeleteFileA() = default;
 
 ErrorStatus DeleteFileA::operator()(RetryWaiter waiter) {
     static const UncFileOperationRetryHandler handler("DeleteFile");
     return RetryingRun(handler, waiter)
         .argument(fileName_)
-        .execute([this] { return doOnce(); }, FailureReport::of(fileName_, "Could not Delete File on UNC"));
+        .execute([this] { return doOnce(); }, FailureReport("Could not Delete File on UNC"));
 }
 
 ErrorStatus DeleteFileA::doOnce() {

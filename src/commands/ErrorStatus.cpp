@@ -1,5 +1,7 @@
 #include <GridApi/ErrorStatus.h>
 
+#include <utility>
+
 #include <StravoHost/Log.h>
 
 namespace GridApi {
@@ -15,6 +17,17 @@ ErrorStatus& ErrorStatus::operator=(const ErrorStatus& other) {
     status = other.status;
     lastError = other.lastError;
     handle = other.handle;
+    value = other.value;
+    return *this;
+}
+
+ErrorStatus::ErrorStatus(ErrorStatus&& other) noexcept
+    : status(other.status), lastError(other.lastError), handle(std::move(other.handle)), value(other.value) {}
+
+ErrorStatus& ErrorStatus::operator=(ErrorStatus&& other) noexcept {
+    status = other.status;
+    lastError = other.lastError;
+    handle = std::move(other.handle);
     value = other.value;
     return *this;
 }

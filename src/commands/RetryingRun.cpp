@@ -9,13 +9,10 @@ namespace {
 
 const char* const eventSource = "Stravo File Services";
 
-FileServicesError makeError(const FailureReport& failure, DWORD code) {
-    if (failure.widePath) {
-        return failure.textArgument ? FileServicesError(*failure.widePath, code, failure.text, failure.textArgument)
-                                    : FileServicesError(*failure.widePath, code, failure.text);
-    }
-    return failure.textArgument ? FileServicesError(*failure.path, code, failure.text, failure.textArgument)
-                                : FileServicesError(*failure.path, code, failure.text);
+template <class Path>
+FileServicesError makeError(const Path& path, DWORD code, const FailureReport& failure) {
+    return failure.textArgument ? FileServicesError(path, code, failure.text, failure.textArgument)
+                                : FileServicesError(path, code, failure.text);
 }
 
 }  // namespace
@@ -24,9 +21,12 @@ void RetryingRun::reportSuccess() const {
     logLine(messages::trace, "File '%s' operation successfully completed.", handler_.operationName.c_str());
 }
 
-void RetryingRun::reportFailure(const ErrorStatus& result, const FailureReport& failure) {
+void RetryingRun::reportFailure(const ErrorStatus& result, const FailureReport& failure) const {
     if (failure.kind == FailureReport::eventAndLog) {
-        const FileServicesError error = makeError(failure, result.lastError);
+        const FileServicesError error =
+            failure.widePath ? makeError(*failure.widePath, result.lastError, failure)
+                             : makeError(context_.arguments.empty() ? std::string() : context_.arguments.front(),
+                                         result.lastError, failure);
         StravoUtilities::WriteSystemEvent(error, eventSource, nullptr, 0);
         logText(failure.messageId, error.what());
     }

@@ -2,16 +2,21 @@
 
 #include <string>
 
-#include <GridApi/DeleteFileA.h>
+#include <GridApi/CreateFileA.h>
 #include <GridApi/ErrorStatus.h>
+#include <GridApi/HandleCommands.h>
+#include <GridApi/PathCommands.h>
+#include <GridApi/SystemCalls.h>
 
 namespace GridApi {
 
 namespace {
 
+using StravoStorageApi::FileServicesIf;
+
 // Builds the command with the arguments, runs it with a copy of the object's waiting function.
 template <class Command, class... Args>
-ErrorStatus run(StravoStorageApi::FileServicesIf& services, Args&&... args) {
+ErrorStatus run(FileServicesIf& services, Args&&... args) {
     Command command(std::forward<Args>(args)...);
     return command(services.getRetryWaiter());
 }
@@ -25,6 +30,24 @@ Result notImplemented(Result failure) {
     return failure;
 }
 
+// Wraps the raw handle of an opening run into the handle object the server receives. It holds a
+// shared reference to this object, so the object must be held by a boost::shared_ptr; if it is not,
+// boost::bad_weak_ptr leaves the operation and the raw handle is closed first.
+FileServicesHandle wrapHandle(FileServicesIf& services, const HandleRecreationInfo& info, HANDLE raw,
+                              BOOL(WINAPI* closeRaw)(HANDLE)) {
+    boost::shared_ptr<FileServicesIf> self;
+    try {
+        self = services.shared_from_this();
+    } catch (...) {
+        if (raw != INVALID_HANDLE_VALUE) closeRaw(raw);
+        throw;
+    }
+    return FileServicesHandle(std::move(self), info, raw);
+}
+
+BOOL WINAPI closeFile(HANDLE raw) { return systemCalls().CloseHandle(raw); }
+BOOL WINAPI closeSearch(HANDLE raw) { return systemCalls().FindClose(raw); }
+
 }  // namespace
 
 GridFileServices::GridFileServices() = default;
@@ -33,86 +56,171 @@ GridFileServices::~GridFileServices() = default;
 
 int GridFileServices::getType() { return 2; }
 
-BOOL GridFileServices::CreateDirectoryW(const wchar_t*, SECURITY_ATTRIBUTES*) { return notImplemented(FALSE); }
+// A null path cannot become a command's own copy: such an operation is answered as the bare call
+// answers it, in one attempt and without a report, never by an exception across the boundary.
 
-BOOL GridFileServices::CreateDirectoryA(const char*, SECURITY_ATTRIBUTES*) { return notImplemented(FALSE); }
+BOOL GridFileServices::CreateDirectoryW(const wchar_t* pathName, SECURITY_ATTRIBUTES* securityAttributes) {
+    if (!pathName) return systemCalls().CreateDirectoryW(pathName, securityAttributes);
+    return toBool(run<GridApi::CreateDirectoryW>(*this, std::wstring(pathName), securityAttributes));
+}
 
-DWORD GridFileServices::GetCurrentDirectoryA(DWORD, char*) { return notImplemented<DWORD>(0); }
+BOOL GridFileServices::CreateDirectoryA(const char* pathName, SECURITY_ATTRIBUTES* securityAttributes) {
+    if (!pathName) return systemCalls().CreateDirectoryA(pathName, securityAttributes);
+    return toBool(run<GridApi::CreateDirectoryA>(*this, std::string(pathName), securityAttributes));
+}
+
+DWORD GridFileServices::GetCurrentDirectoryA(DWORD bufferLength, char* buffer) {
+    return run<GridApi::GetCurrentDirectoryA>(*this, bufferLength, buffer).value;
+}
 
 BOOL GridFileServices::RemoveDirectoryA(const char*, int) { return notImplemented(FALSE); }
 
-BOOL GridFileServices::SetCurrentDirectoryA(const char*) { return notImplemented(FALSE); }
+BOOL GridFileServices::SetCurrentDirectoryA(const char* pathName) {
+    return toBool(run<GridApi::SetCurrentDirectoryA>(*this, pathName));
+}
 
-BOOL GridFileServices::GetDiskFreeSpaceA(const char*, DWORD*, DWORD*, DWORD*, DWORD*) { return notImplemented(FALSE); }
+BOOL GridFileServices::GetDiskFreeSpaceA(const char* rootPathName, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                                         DWORD* numberOfFreeClusters, DWORD* totalNumberOfClusters) {
+    if (!rootPathName)
+        return systemCalls().GetDiskFreeSpaceA(rootPathName, sectorsPerCluster, bytesPerSector, numberOfFreeClusters,
+                                               totalNumberOfClusters);
+    return toBool(run<GridApi::GetDiskFreeSpaceA>(*this, std::string(rootPathName), sectorsPerCluster, bytesPerSector,
+                                                  numberOfFreeClusters, totalNumberOfClusters));
+}
 
-BOOL GridFileServices::GetDiskFreeSpaceExA(const char*, ULARGE_INTEGER*, ULARGE_INTEGER*, ULARGE_INTEGER*) {
-    return notImplemented(FALSE);
+BOOL GridFileServices::GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAvailable,
+                                           ULARGE_INTEGER* totalNumberOfBytes, ULARGE_INTEGER* totalNumberOfFreeBytes) {
+    return toBool(run<GridApi::GetDiskFreeSpaceExA>(*this, directoryName, freeBytesAvailable, totalNumberOfBytes,
+                                                    totalNumberOfFreeBytes));
 }
 
 BOOL GridFileServices::CopyFileA(const char*, const char*, BOOL) { return notImplemented(FALSE); }
 
-FileServicesHandle GridFileServices::CreateFileA(const char*, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD,
-                                                 FileServicesHandle) {
-    return notImplemented(FileServicesHandle());
+FileServicesHandle GridFileServices::CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
+                                                 SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                                                 DWORD flagsAndAttributes, FileServicesHandle templateFile) {
+    if (!fileName) {
+        FileServicesHandle none;
+        none = systemCalls().CreateFileA(fileName, desiredAccess, shareMode, securityAttributes, creationDisposition,
+                                         flagsAndAttributes, templateFile);
+        return none;
+    }
+    GridApi::CreateFileA command(std::string(fileName), desiredAccess, shareMode, securityAttributes,
+                                 creationDisposition, flagsAndAttributes, templateFile);
+    const ErrorStatus result = command(getRetryWaiter());
+    HandleRecreationInfo info;
+    if (result.status != 0) {
+        info.fileName = fileName;
+        info.desiredAccess = desiredAccess;
+        info.shareMode = shareMode;
+        if (securityAttributes) info.securityAttributes = *securityAttributes;
+        info.creationDisposition = creationDisposition;
+        info.flagsAndAttributes = command.getFlagsAndAttributes();
+        info.templateFile = static_cast<void*>(templateFile);
+    }
+    return wrapHandle(*this, info, result.handle, closeFile);
 }
 
 BOOL GridFileServices::DeleteFileA(const char* fileName) {
+    if (!fileName) return systemCalls().DeleteFileA(fileName);
     return toBool(run<GridApi::DeleteFileA>(*this, std::string(fileName)));
 }
 
-BOOL GridFileServices::FindClose(FileServicesHandle&) { return notImplemented(FALSE); }
-
-FileServicesHandle GridFileServices::FindFirstFileA(const char*, WIN32_FIND_DATAA*) {
-    return notImplemented(FileServicesHandle());
+BOOL GridFileServices::FindClose(FileServicesHandle& findHandle) {
+    return toBool(run<GridApi::FindClose>(*this, findHandle));
 }
 
-BOOL GridFileServices::FindNextFileA(FileServicesHandle&, WIN32_FIND_DATAA*) { return notImplemented(FALSE); }
-
-BOOL GridFileServices::FlushFileBuffers(FileServicesHandle&) { return notImplemented(FALSE); }
-
-DWORD GridFileServices::GetFileAttributesA(const char*) { return notImplemented<DWORD>(INVALID_FILE_ATTRIBUTES); }
-
-BOOL GridFileServices::GetFileAttributesExA(const char*, GET_FILEEX_INFO_LEVELS, void*) {
-    return notImplemented(FALSE);
+FileServicesHandle GridFileServices::FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
+    if (!fileName) {
+        FileServicesHandle none;
+        none = systemCalls().FindFirstFileA(fileName, findData);
+        return none;
+    }
+    const ErrorStatus result = run<GridApi::FindFirstFileA>(*this, std::string(fileName), findData);
+    // A search handle's record carries only the pattern.
+    HandleRecreationInfo info;
+    if (result.status != 0) info.fileName = fileName;
+    return wrapHandle(*this, info, result.handle, closeSearch);
 }
 
-DWORD GridFileServices::GetFileSize(FileServicesHandle&, DWORD*) { return notImplemented<DWORD>(INVALID_FILE_SIZE); }
+BOOL GridFileServices::FindNextFileA(FileServicesHandle& findHandle, WIN32_FIND_DATAA* findData) {
+    return toBool(run<GridApi::FindNextFileA>(*this, findHandle, findData));
+}
 
-BOOL GridFileServices::GetFileSizeEx(FileServicesHandle&, LARGE_INTEGER*) { return notImplemented(FALSE); }
+BOOL GridFileServices::FlushFileBuffers(FileServicesHandle& file) {
+    return toBool(run<GridApi::FlushFileBuffers>(*this, file));
+}
 
-UINT GridFileServices::GetTempFileNameA(const char*, const char*, UINT, char*) { return notImplemented<UINT>(0); }
+DWORD GridFileServices::GetFileAttributesA(const char* fileName) {
+    if (!fileName) return systemCalls().GetFileAttributesA(fileName);
+    return run<GridApi::GetFileAttributesA>(*this, std::string(fileName)).value;
+}
 
-BOOL GridFileServices::LockFileEx(FileServicesHandle&, DWORD, DWORD, DWORD, DWORD, OVERLAPPED*) {
-    return notImplemented(FALSE);
+BOOL GridFileServices::GetFileAttributesExA(const char* fileName, GET_FILEEX_INFO_LEVELS infoLevel,
+                                            void* fileInformation) {
+    if (!fileName) return systemCalls().GetFileAttributesExA(fileName, infoLevel, fileInformation);
+    return toBool(run<GridApi::GetFileAttributesExA>(*this, fileName, infoLevel, fileInformation));
+}
+
+DWORD GridFileServices::GetFileSize(FileServicesHandle& file, DWORD* fileSizeHigh) {
+    return run<GridApi::GetFileSize>(*this, file, fileSizeHigh).value;
+}
+
+BOOL GridFileServices::GetFileSizeEx(FileServicesHandle& file, LARGE_INTEGER* fileSize) {
+    return toBool(run<GridApi::GetFileSizeEx>(*this, file, fileSize));
+}
+
+UINT GridFileServices::GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique,
+                                        char* tempFileName) {
+    return run<GridApi::GetTempFileNameA>(*this, pathName, prefixString, unique, tempFileName).value;
+}
+
+BOOL GridFileServices::LockFileEx(FileServicesHandle& file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
+                                  DWORD bytesToLockHigh, OVERLAPPED* overlapped) {
+    return toBool(run<GridApi::LockFileEx>(*this, file, flags, reserved, bytesToLockLow, bytesToLockHigh, overlapped));
 }
 
 BOOL GridFileServices::MoveFileA(const char*, const char*, DWORD) { return notImplemented(FALSE); }
 
-BOOL GridFileServices::ReadFile(FileServicesHandle&, void*, DWORD, DWORD*, OVERLAPPED*) {
-    return notImplemented(FALSE);
+BOOL GridFileServices::ReadFile(FileServicesHandle& file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                                OVERLAPPED* overlapped) {
+    return toBool(run<GridApi::ReadFile>(*this, file, buffer, bytesToRead, bytesRead, overlapped));
 }
 
-BOOL GridFileServices::SetEndOfFile(FileServicesHandle&) { return notImplemented(FALSE); }
-
-BOOL GridFileServices::SetFileAttributesA(const char*, DWORD) { return notImplemented(FALSE); }
-
-DWORD GridFileServices::SetFilePointer(FileServicesHandle&, LONG, LONG*, DWORD) {
-    return notImplemented<DWORD>(INVALID_SET_FILE_POINTER);
+BOOL GridFileServices::SetEndOfFile(FileServicesHandle& file) {
+    return toBool(run<GridApi::SetEndOfFile>(*this, file));
 }
 
-BOOL GridFileServices::SetFilePointerEx(FileServicesHandle&, LARGE_INTEGER, LARGE_INTEGER*, DWORD) {
-    return notImplemented(FALSE);
+BOOL GridFileServices::SetFileAttributesA(const char* fileName, DWORD fileAttributes) {
+    if (!fileName) return systemCalls().SetFileAttributesA(fileName, fileAttributes);
+    return toBool(run<GridApi::SetFileAttributesA>(*this, std::string(fileName), fileAttributes));
 }
 
-BOOL GridFileServices::UnlockFileEx(FileServicesHandle&, DWORD, DWORD, DWORD, OVERLAPPED*) {
-    return notImplemented(FALSE);
+DWORD GridFileServices::SetFilePointer(FileServicesHandle& file, LONG distanceToMove, LONG* distanceToMoveHigh,
+                                       DWORD moveMethod) {
+    LONG newPointerLow = 0;
+    run<GridApi::SetFilePointer>(*this, file, distanceToMove, &newPointerLow, distanceToMoveHigh, moveMethod);
+    return static_cast<DWORD>(newPointerLow);
 }
 
-BOOL GridFileServices::WriteFile(FileServicesHandle&, const void*, DWORD, DWORD*, OVERLAPPED*) {
-    return notImplemented(FALSE);
+BOOL GridFileServices::SetFilePointerEx(FileServicesHandle& file, LARGE_INTEGER distanceToMove,
+                                        LARGE_INTEGER* newFilePointer, DWORD moveMethod) {
+    return toBool(run<GridApi::SetFilePointerEx>(*this, file, distanceToMove, newFilePointer, moveMethod));
 }
 
-BOOL GridFileServices::CloseHandle(FileServicesHandle&) { return notImplemented(FALSE); }
+BOOL GridFileServices::UnlockFileEx(FileServicesHandle& file, DWORD reserved, DWORD bytesToUnlockLow,
+                                    DWORD bytesToUnlockHigh, OVERLAPPED* overlapped) {
+    return toBool(run<GridApi::UnlockFileEx>(*this, file, reserved, bytesToUnlockLow, bytesToUnlockHigh, overlapped));
+}
+
+BOOL GridFileServices::WriteFile(FileServicesHandle& file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+                                 OVERLAPPED* overlapped) {
+    return toBool(run<GridApi::WriteFile>(*this, file, buffer, bytesToWrite, bytesWritten, overlapped));
+}
+
+BOOL GridFileServices::CloseHandle(FileServicesHandle& handle) {
+    return toBool(run<GridApi::CloseHandle>(*this, handle));
+}
 
 BOOL GridFileServices::PathFileExistsA(const char*) { return notImplemented(FALSE); }
 

@@ -106,8 +106,10 @@ bool FileOperationRetry::waitForRetry(RetryHandlerContext& context) {
     return false;
 }
 
-void readGlobalSetting(GlobalConfig& config, const std::string& key, std::uint32_t& value,
-                       const std::uint32_t& defaultValue) {
+namespace {
+
+template <class Value>
+void readSetting(GlobalConfig& config, const std::string& key, Value& value, const Value& defaultValue) {
     if (config.isNodeLocalConfig(key)) {
         CGlobalSettingHelperAdapter<CRegFactoryRetriever> registry;
         registry->getGlobalSetting(key, value, defaultValue);
@@ -126,6 +128,18 @@ void readGlobalSetting(GlobalConfig& config, const std::string& key, std::uint32
             log_show(64, messages::trace, "Database error calling getGlobalSetting: %s.", e.what());
         }
     }
+}
+
+}  // namespace
+
+void readGlobalSetting(GlobalConfig& config, const std::string& key, std::uint32_t& value,
+                       const std::uint32_t& defaultValue) {
+    readSetting(config, key, value, defaultValue);
+}
+
+void readGlobalSetting(GlobalConfig& config, const std::string& key, std::int32_t& value,
+                       const std::int32_t& defaultValue) {
+    readSetting(config, key, value, defaultValue);
 }
 
 }  // namespace StravoStorageApi

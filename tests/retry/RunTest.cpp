@@ -5,7 +5,7 @@
 #include <boost/shared_ptr.hpp>
 #include <gtest/gtest.h>
 
-#include <GridApi/DeleteFileA.h>
+#include <GridApi/PathCommands.h>
 #include <GridApi/FaultInjector.h>
 #include <GridApi/GridFileServices.h>
 #include <GridApi/SystemCalls.h>

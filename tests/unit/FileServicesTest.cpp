@@ -91,13 +91,8 @@ TEST_F(FileServicesTest, OperationsNotInThisBuildFailAsNotImplemented) {
         std::function<bool()> failed;
     };
     const Case cases[] = {
-        {"CreateDirectoryA", [&] { return services->CreateDirectoryA(path.c_str(), nullptr) == FALSE; }},
-        {"GetFileAttributesA", [&] { return services->GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }},
-        {"CreateFileA",
-         [&] {
-             return static_cast<void*>(services->CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                                             FileServicesHandle())) == INVALID_HANDLE_VALUE;
-         }},
+        {"RemoveDirectoryA", [&] { return services->RemoveDirectoryA(path.c_str(), 1) == FALSE; }},
+        {"CopyFileA", [&] { return services->CopyFileA(path.c_str(), path.c_str(), TRUE) == FALSE; }},
         {"PathFileExistsA", [&] { return services->PathFileExistsA(path.c_str()) == FALSE; }},
     };
     for (const Case& c : cases) {

@@ -39,6 +39,8 @@ class STRAVOHOST_API FileServicesHandle {
                        HANDLE raw);
     FileServicesHandle(const FileServicesHandle& other);
     FileServicesHandle& operator=(const FileServicesHandle& other);
+    FileServicesHandle(FileServicesHandle&& other) noexcept;
+    FileServicesHandle& operator=(FileServicesHandle&& other) noexcept;
     ~FileServicesHandle();
 
     // Replaces only the raw handle; the file-services object and the record stay.

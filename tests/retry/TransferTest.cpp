@@ -1,0 +1,277 @@
+// Reads and writes through the file-services object when the share loses the connection: the handle
+// is re-opened at its kept position and the transfer repeated, with no byte lost, duplicated or
+// truncated.
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <gtest/gtest.h>
+
+#include <GridApi/FaultInjector.h>
+#include <GridApi/GridFileServices.h>
+#include <GridApi/HandleCommands.h>
+#include <GridApi/SystemCalls.h>
+
+#include "HostFixture.h"
+
+namespace {
+
+using GridApi::Fault;
+using GridApi::FaultInjector;
+
+const DWORD piece = 64 * 1024;
+
+std::vector<char> pattern(std::size_t size) {
+    std::vector<char> data(size);
+    std::uint32_t x = 2463534242u;
+    for (char& c : data) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return data;
+}
+
+// Records the creation disposition of every platform open, then opens for real.
+std::vector<DWORD> dispositions;
+HANDLE WINAPI recordingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
+    dispositions.push_back(disposition);
+    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
+        name, access, share, security, disposition, flags, templateFile);
+}
+
+class TransferTest : public gridtest::HostShareTest {
+  protected:
+    void SetUp() override {
+        HostShareTest::SetUp();
+        services_.reset(createFileServices());
+        dispositions.clear();
+    }
+
+    FileServicesHandle open(const std::string& file, DWORD disposition) {
+        return services_->CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
+    }
+
+    static void failCalls(const char* call, DWORD error, double probability, std::uint64_t fromCall = 1,
+                          std::uint64_t count = 0) {
+        Fault fault;
+        fault.call = call;
+        fault.error = error;
+        fault.probability = probability;
+        fault.seed = 7;
+        fault.fromCall = fromCall;
+        fault.count = count;
+        ASSERT_TRUE(FaultInjector::add(fault));
+    }
+
+    // The file's content as the platform reads it, past the library.
+    static std::vector<char> contentOf(const std::string& file) {
+        std::vector<char> data;
+        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h);
+        char buffer[piece];
+        DWORD got = 0;
+        while (ReadFile(h, buffer, piece, &got, nullptr) && got) data.insert(data.end(), buffer, buffer + got);
+        CloseHandle(h);
+        return data;
+    }
+
+    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
+};
+
+TEST_F(TransferTest, AnInterruptedWriteResumesAtTheKeptPositionAndEndsIdentical) {
+    const std::string file = path("write.bin");
+    const std::vector<char> source = pattern(4 * 1024 * 1024);
+    FileServicesHandle h = open(file, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<void*>(h));
+    GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&recordingOpen));
+    failCalls("WriteFile", ERROR_NETNAME_DELETED, 0.2);
+
+    for (std::size_t offset = 0; offset < source.size(); offset += piece) {
+        DWORD written = 0;
+        ASSERT_EQ(TRUE, services_->WriteFile(h, &source[offset], piece, &written, nullptr)) << offset;
+        ASSERT_EQ(piece, written);
+        EXPECT_EQ(static_cast<LONG>(offset + piece), h.getHandleRecreationInfo().currFilePointerLow);
+    }
+    EXPECT_EQ(TRUE, services_->CloseHandle(h));
+    EXPECT_FALSE(h.hasRecreationInfo());
+
+    const std::uint64_t faults = FaultInjector::injected("WriteFile");
+    EXPECT_GE(faults, 5u);
+    // One re-open per fault, each with OPEN_ALWAYS; one wait each.
+    EXPECT_EQ(std::vector<DWORD>(faults, OPEN_ALWAYS), dispositions);
+    EXPECT_EQ(faults, StravoHostControl::recordedSleeps().size());
+    EXPECT_TRUE(contentOf(file) == source) << "the file differs from what was written";
+}
+
+TEST_F(TransferTest, AnInterruptedReadResumesAtTheKeptPositionAndFillsTheBuffer) {
+    const std::string file = path("read.bin");
+    const std::vector<char> source = pattern(4 * 1024 * 1024);
+    {
+        FileServicesHandle w = open(file, CREATE_ALWAYS);
+        DWORD written = 0;
+        ASSERT_EQ(TRUE, services_->WriteFile(w, source.data(), static_cast<DWORD>(source.size()), &written, nullptr));
+        services_->CloseHandle(w);
+    }
+    FileServicesHandle h = open(file, OPEN_EXISTING);
+    failCalls("ReadFile", ERROR_NETNAME_DELETED, 0.2);
+
+    std::vector<char> read(source.size());
+    for (std::size_t offset = 0; offset < read.size(); offset += piece) {
+        DWORD got = 0;
+        ASSERT_EQ(TRUE, services_->ReadFile(h, &read[offset], piece, &got, nullptr)) << offset;
+        ASSERT_EQ(piece, got);
+    }
+    EXPECT_GE(FaultInjector::injected("ReadFile"), 5u);
+    EXPECT_TRUE(read == source) << "the buffer differs from the file";
+    services_->CloseHandle(h);
+}
+
+TEST_F(TransferTest, ReCreatingAHandleOpenedWithCreateAlwaysKeepsTheData) {
+    const std::string file = path("kept.bin");
+    FileServicesHandle h = open(file, CREATE_ALWAYS);
+    DWORD written = 0;
+    ASSERT_EQ(TRUE, services_->WriteFile(h, "first", 5, &written, nullptr));
+    failCalls("WriteFile", ERROR_UNEXP_NET_ERR, 1.0, 1, 1);
+    ASSERT_EQ(TRUE, services_->WriteFile(h, "second", 6, &written, nullptr));
+    services_->CloseHandle(h);
+    const std::vector<char> content = contentOf(file);
+    EXPECT_EQ("firstsecond", std::string(content.begin(), content.end()));
+}
+
+TEST_F(TransferTest, ALostHandleFailsWithInvalidHandleUntilARetryReCreatesIt) {
+    const std::string file = path("lost.bin");
+    FileServicesHandle h = open(file, CREATE_ALWAYS);
+    DWORD written = 0;
+    ASSERT_EQ(TRUE, services_->WriteFile(h, "0123456789", 10, &written, nullptr));
+    ASSERT_NE(INVALID_SET_FILE_POINTER, services_->SetFilePointer(h, 4, nullptr, FILE_BEGIN));
+
+    // The read fails, and so does the re-open: the handle is left lost, with its record.
+    StravoHostControl::setDatabaseSetting("NumRetriesOnUnexpectedNetError", 1);
+    failCalls("ReadFile", ERROR_UNEXP_NET_ERR, 1.0, 1, 1);
+    failCalls("CreateFileA", ERROR_ACCESS_DENIED, 1.0);
+    char buffer[4] = {};
+    DWORD got = 0;
+    EXPECT_EQ(FALSE, services_->ReadFile(h, buffer, 4, &got, nullptr));
+    EXPECT_EQ(nullptr, static_cast<void*>(h));
+    ASSERT_TRUE(h.hasRecreationInfo());
+    EXPECT_EQ(4, h.getHandleRecreationInfo().currFilePointerLow);
+
+    // With the share back, the next read fails with 6 on the lost handle, is granted a retry,
+    // re-creates the handle at the kept position and reads.
+    FaultInjector::clear();
+    StravoHostControl::clearCapturedLogLines();
+    EXPECT_EQ(TRUE, services_->ReadFile(h, buffer, 4, &got, nullptr));
+    EXPECT_EQ("4567", std::string(buffer, 4));
+    EXPECT_NE(nullptr, static_cast<void*>(h));
+    const std::vector<std::string> logged = lines();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ("GRIDAPI-I-0001 Error: 'The handle is invalid'. Retrying 16 times, waiting 5 seconds between retries.",
+              logged[2]);
+    EXPECT_EQ("GRIDAPI-T-1111 File 'ReadFile' operation successfully completed.", logged.back());
+    services_->CloseHandle(h);
+}
+
+TEST_F(TransferTest, AFailedTransferNamesTheFileAlthoughReCreationClearedTheRecord) {
+    const std::string file = path("named.bin");
+    FileServicesHandle h = open(file, CREATE_ALWAYS);
+    StravoHostControl::setDatabaseSetting("NumRetriesNetNameDel", 2);
+    failCalls("WriteFile", ERROR_NETNAME_DELETED, 1.0);
+    DWORD written = 0;
+    EXPECT_EQ(FALSE, services_->WriteFile(h, "x", 1, &written, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
+    EXPECT_EQ(3u, FaultInjector::calls("WriteFile"));
+    const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_NE(std::string::npos, events[0].text.find("Could not Write to file on UNC")) << events[0].text;
+    EXPECT_NE(std::string::npos, events[0].text.find(file)) << events[0].text;
+    services_->CloseHandle(h);
+}
+
+TEST_F(TransferTest, TheKeptPositionFollowsSeeksAsRecorded) {
+    FileServicesHandle h = open(path("seek.bin"), CREATE_ALWAYS);
+    LARGE_INTEGER distance;
+    distance.QuadPart = 0x100000010LL;
+    LARGE_INTEGER now;
+    ASSERT_EQ(TRUE, services_->SetFilePointerEx(h, distance, &now, FILE_BEGIN));
+    EXPECT_EQ(0x10, h.getHandleRecreationInfo().currFilePointerLow);
+    EXPECT_EQ(1, h.getHandleRecreationInfo().currFilePointerHigh);
+
+    // Without a pointer for the new position the file moves but the kept position stays.
+    distance.QuadPart = 8;
+    ASSERT_EQ(TRUE, services_->SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
+    EXPECT_EQ(0x10, h.getHandleRecreationInfo().currFilePointerLow);
+    LONG high = 0;
+    EXPECT_EQ(8u, services_->SetFilePointer(h, 0, &high, FILE_CURRENT));
+
+    // A null high part records 0; a failed seek records nothing.
+    EXPECT_EQ(12u, services_->SetFilePointer(h, 12, nullptr, FILE_BEGIN));
+    EXPECT_EQ(12, h.getHandleRecreationInfo().currFilePointerLow);
+    EXPECT_EQ(0, h.getHandleRecreationInfo().currFilePointerHigh);
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, services_->SetFilePointer(h, -100, nullptr, FILE_BEGIN));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NEGATIVE_SEEK), GetLastError());
+    EXPECT_EQ(12, h.getHandleRecreationInfo().currFilePointerLow);
+    services_->CloseHandle(h);
+}
+
+TEST_F(TransferTest, FlushDoesNothingOnAWriteThroughHandle) {
+    FileServicesHandle h = open(path("flush.bin"), CREATE_ALWAYS);
+    ASSERT_TRUE(h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH);
+    failCalls("FlushFileBuffers", ERROR_NETNAME_DELETED, 1.0);
+    SetLastError(1234);
+    EXPECT_EQ(FALSE, services_->FlushFileBuffers(h));
+    EXPECT_EQ(1234u, GetLastError());
+    EXPECT_EQ(0u, FaultInjector::calls("FlushFileBuffers"));
+
+    // Without the bit the call is made (here it fails, once, without a retry or a report).
+    FileServicesHandle plain(services_, HandleRecreationInfo(), static_cast<void*>(h));
+    EXPECT_EQ(FALSE, services_->FlushFileBuffers(plain));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
+    EXPECT_EQ(1u, FaultInjector::calls("FlushFileBuffers"));
+    EXPECT_TRUE(lines().empty());
+    services_->CloseHandle(h);
+}
+
+TEST_F(TransferTest, AFailedCloseKeepsTheRecordAndFindCloseNeverClearsIt) {
+    const std::string file = path("close.bin");
+    FileServicesHandle h = open(file, CREATE_ALWAYS);
+    failCalls("CloseHandle", ERROR_NETNAME_DELETED, 1.0, 1, 1);
+    EXPECT_EQ(FALSE, services_->CloseHandle(h));
+    EXPECT_EQ(file, h.fileName());
+    EXPECT_EQ(TRUE, services_->CloseHandle(h));
+    EXPECT_FALSE(h.hasRecreationInfo());
+    // A closed handle is not re-created.
+    EXPECT_FALSE(GridApi::recreateHandle(h));
+
+    WIN32_FIND_DATAA data;
+    const std::string pattern = path("*");
+    FileServicesHandle search = services_->FindFirstFileA(pattern.c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<void*>(search));
+    EXPECT_EQ(pattern, search.fileName());
+    EXPECT_EQ(0u, search.getHandleRecreationInfo().desiredAccess);
+    EXPECT_EQ(TRUE, services_->FindClose(search));
+    EXPECT_EQ(pattern, search.fileName());
+}
+
+TEST_F(TransferTest, OpeningThroughAnUnsharedObjectThrowsBadWeakPtrAndLeaksNothing) {
+    StravoStorageApi::FileServicesIf* unshared = createFileServices();
+    const std::string file = path("unshared.bin");
+    WIN32_FIND_DATAA data;
+    EXPECT_THROW(unshared->CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, FileServicesHandle()),
+                 boost::bad_weak_ptr);
+    EXPECT_THROW(unshared->FindFirstFileA(path("*").c_str(), &data), boost::bad_weak_ptr);
+    delete unshared;
+    // The opened handle was closed before the exception left: the file can be deleted and opened
+    // exclusively again.
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+// The write-through setting is read once per process, at the first file creation: each case runs in
+// a process of its own (CTest starts one per test; run by hand, only the first case runs).
+
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <gtest/gtest.h>
+
+#include <GridApi/GridFileServices.h>
+#include <GridApi/SystemCalls.h>
+
+#include "HostFixture.h"
+
+namespace {
+
+std::vector<DWORD> openedFlags;
+HANDLE WINAPI recordingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
+    openedFlags.push_back(flags);
+    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
+        name, access, share, security, disposition, flags, templateFile);
+}
+
+struct Case {
+    const char* name;
+    bool present;       // the setting exists...
+    int value;          // ...with this value
+    DWORD callerFlags;  // what the caller asks for
+    bool writeThrough;  // the bit reaches the platform's open
+    int settingReads;   // reads of the setting over two opens
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class WriteThroughTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Case> {
+  protected:
+    void TearDown() override {
+        GridApi::restoreSystemCalls();
+        HostShareTest::TearDown();
+    }
+};
+
+TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
+    static bool firstInProcess = true;
+    if (!firstInProcess) GTEST_SKIP() << "the setting was read by an earlier case in this process";
+    firstInProcess = false;
+
+    const Case& c = GetParam();
+    if (c.present) StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", c.value);
+    StravoHostControl::createPerformanceCounters();
+    const PerfCounters::CounterType databaseReads = PerfCounters::CounterType(4);
+    GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&recordingOpen));
+    boost::shared_ptr<StravoStorageApi::FileServicesIf> services(createFileServices());
+
+    const std::uint64_t before = StravoHostControl::performanceCounter(databaseReads);
+    for (int i = 0; i < 2; ++i) {
+        FileServicesHandle h = services->CreateFileA(path("wt.bin").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                                     c.callerFlags, FileServicesHandle());
+        ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<void*>(h));
+        EXPECT_EQ(c.writeThrough, (h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0);
+        services->CloseHandle(h);
+    }
+    ASSERT_EQ(2u, openedFlags.size());
+    for (DWORD flags : openedFlags) EXPECT_EQ(c.writeThrough, (flags & FILE_FLAG_WRITE_THROUGH) != 0) << c.name;
+    // The CreateFile retry handler's fourteen rules read 42 settings besides.
+    EXPECT_EQ(42u + c.settingReads, StravoHostControl::performanceCounter(databaseReads) - before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, WriteThroughTest,
+                         ::testing::Values(Case{"Absent", false, 0, 0, true, 1}, Case{"One", true, 1, 0, true, 1},
+                                           Case{"Zero", true, 0, 0, false, 1}, Case{"Two", true, 2, 0, false, 1},
+                                           Case{"MinusOneIsReadAtEveryOpen", true, -1, 0, false, 2},
+                                           Case{"ZeroKeepsTheCallersOwnBit", true, 0, FILE_FLAG_WRITE_THROUGH, true,
+                                                1}),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
