@@ -1,11 +1,12 @@
 # The two commands of this project (see README.md):
 #   make demo   installs what is missing, builds, and runs the demonstration
-#   make test   installs what is missing, builds the linux, linux-asan and windows presets, runs every test
-#               and a short libFuzzer run of the name harnesses over their seed corpora
+#   make test   installs what is missing, builds the linux, linux-asan, linux-tsan and windows presets, runs
+#               every test (linux-tsan: those labelled tsan) and a short libFuzzer run of the name
+#               harnesses over their seed corpora
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test deps build-linux test-linux test-linux-asan test-windows build-fuzz test-fuzz fuzz
+.PHONY: demo test deps build-linux test-linux test-linux-asan test-linux-tsan test-windows build-fuzz test-fuzz fuzz
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -22,6 +23,11 @@ test-linux: deps
 
 test-linux-asan: deps
 	cmake --workflow --preset linux-asan
+
+# ThreadSanitizer: only the programs labelled tsan (the system-call table and fault injector under
+# concurrent calls among them), so that the whole tree need not be built a fourth time.
+test-linux-tsan: deps
+	cmake --workflow --preset linux-tsan
 
 test-windows: deps
 	cmake --workflow --preset windows
@@ -50,4 +56,4 @@ fuzz: build-fuzz
 	done
 
 test: deps
-	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows test-fuzz
+	$(MAKE) --no-print-directory test-linux test-linux-asan test-linux-tsan test-windows test-fuzz

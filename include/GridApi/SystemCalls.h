@@ -2,7 +2,11 @@
 
 // The system-call table: the library reaches every platform file call through one table of named
 // entries (name, current function, default function). Tests and hosts may replace an entry, e.g. to
-// inject faults, and restore one or all. Replace entries only while no file operation is running.
+// inject faults, and restore one or all, also while file operations run on other threads: each entry
+// is an atomic function pointer (a relaxed load, as cheap as a plain one on x86-64), so a call uses
+// either the old or the new function, never a torn one.
+
+#include <atomic>
 
 #include <platform/win32.h>
 
@@ -46,9 +50,30 @@
 
 namespace GridApi {
 
-// The current functions, one typed member per call; the library calls through these.
+// One entry of the table: called like the function it holds.
+template <class F>
+class SystemCall;
+
+template <class R, class... A>
+class SystemCall<R(WINAPI*)(A...)> {
+  public:
+    typedef R(WINAPI* Function)(A...);
+    R operator()(A... args) const { return function_.load(std::memory_order_relaxed)(args...); }
+    Function load() const { return function_.load(std::memory_order_relaxed); }
+    void store(Function function) { function_.store(function, std::memory_order_relaxed); }
+    // Replaces `expected` with `function`; false (and nothing changed) when the entry held another.
+    bool replace(Function expected, Function function) {
+        return function_.compare_exchange_strong(expected, function, std::memory_order_relaxed);
+    }
+
+  private:
+    std::atomic<Function> function_{nullptr};
+};
+
+// The current functions, one member per call, named like the call; the library calls through these
+// (`systemCalls().DeleteFileA(name)`).
 struct SystemCallTable {
-#define GRIDAPI_SYSCALL_MEMBER(name, failure) decltype(&::name) name;
+#define GRIDAPI_SYSCALL_MEMBER(name, failure) SystemCall<decltype(&::name)> name;
     GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_MEMBER)
 #undef GRIDAPI_SYSCALL_MEMBER
 };

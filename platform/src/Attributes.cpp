@@ -4,8 +4,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
 
 namespace gridplatform {
 namespace {
@@ -35,7 +40,64 @@ bool earlier(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
+// The extended attribute that keeps the DOS attribute bits, as hexadecimal text ("0x80").
+constexpr char kAttributeName[] = "user.GridApi.DOSATTRIB";
+// What SetFileAttributesA keeps; the others (directory, device, reparse point, ...) are the file's own.
+constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                            FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Stored bits by file, valid while the file's change time (which setting an extended attribute
+// moves) is the one recorded. Bounded: emptied when full.
+struct CachedAttributes {
+    struct timespec ctime;
+    DWORD stored;
+};
+std::mutex g_attributeMutex;
+std::unordered_map<FileKey, CachedAttributes, FileKeyHash> g_attributes;
+constexpr std::size_t kAttributeCacheSize = 4096;
+
+bool unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS; }
+
 }  // namespace
+
+DWORD storedAttributes(const std::string& posix, const FileInfo& info) {
+    const FileKey key{info.dev, info.ino};
+    {
+        std::lock_guard<std::mutex> lock(g_attributeMutex);
+        auto it = g_attributes.find(key);
+        if (it != g_attributes.end() && it->second.ctime.tv_sec == info.ctime.tv_sec &&
+            it->second.ctime.tv_nsec == info.ctime.tv_nsec) {
+            return it->second.stored;
+        }
+    }
+    char text[16];
+    const ssize_t n = ::getxattr(posix.c_str(), kAttributeName, text, sizeof text - 1);
+    DWORD stored = 0;
+    if (n > 0) {
+        text[n] = '\0';
+        stored = static_cast<DWORD>(std::strtoul(text, nullptr, 16)) & kSettable;
+    } else if (errno != ENODATA && !unsupported(errno)) {
+        return 0;  // not cached: the next lookup tries again
+    }
+    std::lock_guard<std::mutex> lock(g_attributeMutex);
+    if (g_attributes.size() >= kAttributeCacheSize) g_attributes.clear();
+    g_attributes[key] = {info.ctime, stored};
+    return stored;
+}
+
+int storeAttributes(const std::string& posix, DWORD attributes) {
+    attributes &= kSettable;
+    // NORMAL stands alone; with any other bit it means nothing.
+    if (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) attributes &= ~DWORD(FILE_ATTRIBUTE_NORMAL);
+    if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(attributes));
+    if (::setxattr(posix.c_str(), kAttributeName, text, static_cast<std::size_t>(length), 0) != 0) {
+        return unsupported(errno) ? 0 : errno;
+    }
+    return 0;
+}
 
 int statInfo(int dirfd, const char* path, int flags, FileInfo* info) {
     struct statx sx;
@@ -60,10 +122,12 @@ int fstatInfo(int fd, FileInfo* info) {
     return 0;
 }
 
-DWORD attributesOf(const FileInfo& info) {
-    DWORD attrs = S_ISDIR(info.mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+DWORD attributesOf(const FileInfo& info, DWORD stored) {
+    if (S_ISDIR(info.mode)) return FILE_ATTRIBUTE_DIRECTORY | (stored & ~DWORD(FILE_ATTRIBUTE_NORMAL));
+    DWORD attrs = stored ? stored & ~DWORD(FILE_ATTRIBUTE_READONLY) : DWORD(FILE_ATTRIBUTE_ARCHIVE);
     if (isReadOnlyMode(info.mode)) attrs |= FILE_ATTRIBUTE_READONLY;
-    return attrs;
+    if (attrs & ~DWORD(FILE_ATTRIBUTE_NORMAL)) attrs &= ~DWORD(FILE_ATTRIBUTE_NORMAL);
+    return attrs ? attrs : DWORD(FILE_ATTRIBUTE_NORMAL);
 }
 
 FILETIME filetimeFromTimespec(const struct timespec& ts) {

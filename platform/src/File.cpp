@@ -270,9 +270,9 @@ GRIDPLATFORM_API BOOL CloseHandle(HANDLE object) {
 
 GRIDPLATFORM_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
                                LPOVERLAPPED overlapped) {
+    if (bytesRead) *bytesRead = 0;  // before any check, as Windows does
     auto f = fileFrom(file);
     if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
-    if (bytesRead) *bytesRead = 0;
     if (!bytesRead && !overlapped) return fail(FALSE, ERROR_INVALID_PARAMETER);
     if (f->directory) return fail(FALSE, ERROR_INVALID_FUNCTION);
     if (!f->access.read) return fail(FALSE, ERROR_ACCESS_DENIED);
@@ -308,9 +308,9 @@ GRIDPLATFORM_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LP
 
 GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                                 LPOVERLAPPED overlapped) {
+    if (bytesWritten) *bytesWritten = 0;  // before any check, as Windows does
     auto f = fileFrom(file);
     if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
-    if (bytesWritten) *bytesWritten = 0;
     if (!bytesWritten && !overlapped) return fail(FALSE, ERROR_INVALID_PARAMETER);
     if (f->directory) return fail(FALSE, ERROR_INVALID_FUNCTION);
     if (!f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
@@ -390,7 +390,19 @@ GRIDPLATFORM_API DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG di
         distance.QuadPart = distanceToMove;
     }
     LARGE_INTEGER pos;
-    if (!SetFilePointerEx(file, distance, &pos, moveMethod)) return INVALID_SET_FILE_POINTER;
+    if (!distanceToMoveHigh && moveMethod != FILE_BEGIN) {
+        // Without a high half the result must fit 32 bits: a move past 4 GiB fails and the pointer
+        // stays (from the beginning a LONG cannot get there).
+        LARGE_INTEGER zero{}, old;
+        if (!SetFilePointerEx(file, zero, &old, FILE_CURRENT)) return INVALID_SET_FILE_POINTER;
+        if (!SetFilePointerEx(file, distance, &pos, moveMethod)) return INVALID_SET_FILE_POINTER;
+        if (pos.HighPart != 0) {
+            SetFilePointerEx(file, old, nullptr, FILE_BEGIN);
+            return fail(INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER);
+        }
+    } else if (!SetFilePointerEx(file, distance, &pos, moveMethod)) {
+        return INVALID_SET_FILE_POINTER;
+    }
     if (distanceToMoveHigh) *distanceToMoveHigh = pos.HighPart;
     // A low part that looks like the failure value is told apart by a cleared last error.
     if (pos.LowPart == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);

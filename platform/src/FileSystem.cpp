@@ -89,6 +89,7 @@ int copyData(int in, int out) {
 
 // CopyFileA on mapped names; `flush` makes the copy durable before returning.
 BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flush) {
+    const DWORD lastError = GetLastError();  // a copy that succeeds leaves it as it was
     FileInfo info;
     HANDLE in = openFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0, &info);
     if (in == INVALID_HANDLE_VALUE) return FALSE;
@@ -120,6 +121,7 @@ BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flus
         if (resolveForCreate(to, &path, &exists) == 0 && exists) ::unlink(path.c_str());
         return fail(FALSE, win32FromErrno(e, ErrnoContext::Io));
     }
+    SetLastError(lastError);
     return TRUE;
 }
 
@@ -187,6 +189,11 @@ GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
     if (const DWORD err = statExisting(t, &path, &info, false)) return fail(FALSE, err);
     if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
+    // The process's current directory is in use, as Windows' open handle to it is.
+    struct stat cwd;
+    if (::stat(".", &cwd) == 0 && cwd.st_dev == info.dev && cwd.st_ino == info.ino) {
+        return fail(FALSE, ERROR_SHARING_VIOLATION);
+    }
     if (::rmdir(path.c_str()) != 0) {
         const int e = errno;
         return fail(FALSE, e == EEXIST ? DWORD(ERROR_DIR_NOT_EMPTY) : pathError(e));
@@ -274,7 +281,7 @@ GRIDPLATFORM_API DWORD GetFileAttributesA(LPCSTR fileName) {
     std::string path;
     FileInfo info;
     if (const DWORD err = statExisting(t, &path, &info)) return fail(INVALID_FILE_ATTRIBUTES, err);
-    return attributesOf(info);
+    return attributesOf(info, storedAttributes(path, info));
 }
 
 GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId,
@@ -286,7 +293,7 @@ GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVE
     FileInfo info;
     if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
     auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(fileInformation);
-    data->dwFileAttributes = attributesOf(info);
+    data->dwFileAttributes = attributesOf(info, storedAttributes(path, info));
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
@@ -302,16 +309,28 @@ GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) 
     std::string path;
     FileInfo info;
     if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
-    // Only read-only has a POSIX counterpart, the write permission; as Wine does, a directory's
-    // read-only bit is not applied (it would stop files being created in it).
-    if (S_ISDIR(info.mode)) return TRUE;
-    mode_t mode = info.mode & 07777;
+    // The bits are kept in an extended attribute. A file's read-only bit is also its write
+    // permission; a directory's is only stored, as Wine does (it would stop files being created in it).
+    if (S_ISDIR(info.mode)) {
+        if (const int e = storeAttributes(path, fileAttributes)) return fail(FALSE, pathError(e));
+        return TRUE;
+    }
+    const mode_t before = info.mode & 07777;
+    mode_t mode = before;
     if (fileAttributes & FILE_ATTRIBUTE_READONLY) {
         mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
     } else if (isReadOnlyMode(mode)) {
         mode |= S_IWUSR;
     }
-    if (mode != (info.mode & 07777) && ::chmod(path.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
+    // Writing the extended attribute needs write permission: the file is writable while it is stored.
+    mode_t now = before;
+    if (isReadOnlyMode(before)) {
+        now = mode == before ? before | S_IWUSR : mode;
+        if (::chmod(path.c_str(), now) != 0) return fail(FALSE, pathError(errno));
+    }
+    const int stored = storeAttributes(path, fileAttributes);
+    if (mode != now && ::chmod(path.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
+    if (stored) return fail(FALSE, pathError(stored));
     return TRUE;
 }
 
@@ -370,6 +389,15 @@ GRIDPLATFORM_API UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefixString, UIN
     };
     unique &= 0xFFFF;
     if (unique) {
+        // Only the name is formed, but the folder must be a directory that exists.
+        const Target folder = mapPath(pathName);
+        if (folder.error) return fail(0u, folder.error);
+        std::string posix;
+        FileInfo info;
+        if (const DWORD err = statExisting(folder, &posix, &info)) {
+            return fail(0u, err == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : err);
+        }
+        if (!S_ISDIR(info.mode)) return fail(0u, ERROR_DIRECTORY);
         std::strcpy(tempFileName, nameFor(unique).c_str());
         return unique;
     }

@@ -19,6 +19,8 @@
 // Codes the public header does not name.
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_FILE_TOO_LARGE 223L
+#define FILE_ATTRIBUTE_OFFLINE 0x00001000u
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000u
 
 namespace gridplatform {
 
@@ -159,7 +161,18 @@ int statFd(int fd, FileInfo* info);
 // fstat() of an open descriptor: everything but the birth time (hasBtime stays false).
 int fstatInfo(int fd, FileInfo* info);
 
-DWORD attributesOf(const FileInfo& info);
+// The attributes Windows reports for the file: `stored` is what storedAttributes() found (0: none
+// stored; then files report ARCHIVE, directories DIRECTORY). Read-only comes from the write
+// permission bits for files, from the stored bits for directories.
+DWORD attributesOf(const FileInfo& info, DWORD stored = 0);
+// The DOS attribute bits SetFileAttributesA stored for the file at `posix` in its extended attribute,
+// or 0 (none stored, or the file system keeps no extended attributes). `info` is the file's own
+// statx() information: its change time validates a small per-process cache, so that a repeated
+// lookup of an unchanged file costs no system call.
+DWORD storedAttributes(const std::string& posix, const FileInfo& info);
+// Stores the settable DOS attribute bits of `attributes` for the file at `posix`. Returns 0, or the
+// errno; a file system without extended attributes is not an error (nothing is stored).
+int storeAttributes(const std::string& posix, DWORD attributes);
 FILETIME filetimeFromTimespec(const struct timespec& ts);
 // Creation time as Windows has it: the birth time where the file system keeps one, else the
 // earlier of the change and modification times.

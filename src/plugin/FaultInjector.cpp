@@ -49,6 +49,7 @@ bool shouldFail(int index, DWORD& error, void*& next) {
     Slot& slot = slots[index];
     std::lock_guard<std::mutex> lock(slot.mutex);
     next = slot.next;
+    if (!slot.active) return false;  // cleared while this call was on its way in: it goes through
     const std::uint64_t n = ++slot.calls;
     const Fault& fault = slot.fault;
     const bool inWindow = n >= fault.fromCall && (fault.count == 0 || n - fault.fromCall < fault.count);
@@ -102,18 +103,25 @@ void* (*const interposers[])() = {
 
 bool FaultInjector::add(const Fault& fault) {
     const int index = indexOf(fault.call);
-    if (index < 0) return false;
+    // Calls are counted from 1, and a probability outside [0, 1] means nothing.
+    if (index < 0 || fault.fromCall == 0 || !(fault.probability >= 0.0 && fault.probability <= 1.0)) return false;
     Slot& slot = slots[index];
     std::lock_guard<std::mutex> lock(slot.mutex);
-    if (!slot.active) {
-        slot.next = getSystemCall(callNames[index]);
-        setSystemCall(callNames[index], interposers[index]());
-        slot.active = true;
-    }
     slot.fault = fault;
     slot.random.seed(fault.seed);
     slot.calls = 0;
     slot.injected = 0;
+    slot.active = true;
+    // Installs the interposer unless the entry holds it already; restoreSystemCalls() (or a host's
+    // setSystemCall) since the last add() may have put another function there, which then becomes
+    // the one that calls outside the fault's window go to.
+    void* const interposer = interposers[index]();
+    for (;;) {
+        void* const current = getSystemCall(callNames[index]);
+        if (current == interposer) break;
+        slot.next = current;
+        if (replaceSystemCall(callNames[index], current, interposer)) break;
+    }
     return true;
 }
 
@@ -122,7 +130,9 @@ void FaultInjector::clear() {
         Slot& slot = slots[index];
         std::lock_guard<std::mutex> lock(slot.mutex);
         if (!slot.active) continue;
-        setSystemCall(callNames[index], slot.next);
+        // Only an entry that still holds the interposer goes back: one restored or replaced since
+        // stays as it is.
+        replaceSystemCall(callNames[index], interposers[index](), slot.next);
         slot.active = false;
     }
 }

@@ -23,4 +23,8 @@ F fromPointer(void* pointer) {
     return function;
 }
 
+// Sets the named entry to fn only while it still holds `expected` (both non-null); false otherwise.
+// The fault injector puts an entry back this way, so that it never undoes a later replacement.
+bool replaceSystemCall(const char* name, void* expected, void* fn);
+
 }  // namespace GridApi

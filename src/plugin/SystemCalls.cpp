@@ -12,19 +12,23 @@ namespace {
 // taken in code, never in a constant initialiser: on Windows the latter gives an imported
 // function's thunk and the former the function itself, and a default must compare equal to the
 // entry it restores.
-SystemCallTable current = {};
+SystemCallTable current;
 
 struct Entry {
     const char* name;
     void* (*getDefault)();
     void* (*get)();
     void (*set)(void*);
+    bool (*replace)(void*, void*);
 };
 
 const Entry entries[] = {
-#define GRIDAPI_SYSCALL_ENTRY(name, failure)                                           \
-    {#name, [] { return toPointer(&::name); }, [] { return toPointer(current.name); }, \
-     [](void* fn) { current.name = fn ? fromPointer<decltype(&::name)>(fn) : &::name; }},
+#define GRIDAPI_SYSCALL_ENTRY(name, failure)                                                                        \
+    {#name, [] { return toPointer(&::name); }, [] { return toPointer(current.name.load()); },                       \
+     [](void* fn) { current.name.store(fn ? fromPointer<decltype(&::name)>(fn) : &::name); },                       \
+     [](void* expected, void* fn) {                                                                                 \
+         return current.name.replace(fromPointer<decltype(&::name)>(expected), fromPointer<decltype(&::name)>(fn)); \
+     }},
     GRIDAPI_SYSTEM_CALLS(GRIDAPI_SYSCALL_ENTRY)
 #undef GRIDAPI_SYSCALL_ENTRY
 };
@@ -52,6 +56,11 @@ bool setSystemCall(const char* name, void* fn) {
     if (!entry) return false;
     entry->set(fn);
     return true;
+}
+
+bool replaceSystemCall(const char* name, void* expected, void* fn) {
+    const Entry* entry = find(name);
+    return entry && entry->replace(expected, fn);
 }
 
 void* getSystemCall(const char* name) {

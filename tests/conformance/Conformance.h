@@ -39,10 +39,14 @@ constexpr Outcome kOk{true, kAnyError};
 inline Outcome succeedsWith(DWORD error) { return {true, error}; }
 inline Outcome failsWith(DWORD error) { return {false, error}; }
 
+// The last error outcomeOf() sets before the call: a success that leaves it alone leaves this.
+constexpr DWORD kPoison = 0xDEADBEEF;
+constexpr Outcome kOkLeavesLastError{true, kPoison};
+
 // Runs `call` with a poisoned last error and returns whether it succeeded and what it left.
 template <typename Call>
 Outcome outcomeOf(Call&& call) {
-    SetLastError(0xDEADBEEF);
+    SetLastError(kPoison);
     const bool ok = call();
     return {ok, GetLastError()};
 }

@@ -251,8 +251,13 @@ TEST_F(CreateFileTest, ClosedAndForeignHandlesAreInvalid) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const Outcome invalid = failsWith(ERROR_INVALID_HANDLE);
+        // The byte counts are zeroed before any check.
+        n = 7;
         EXPECT_EQ(outcomeOf([&] { return ReadFile(row.h, buf, 1, &n, nullptr); }), invalid);
+        EXPECT_EQ(n, 0u);
+        n = 7;
         EXPECT_EQ(outcomeOf([&] { return WriteFile(row.h, buf, 1, &n, nullptr); }), invalid);
+        EXPECT_EQ(n, 0u);
         EXPECT_EQ(outcomeOf([&] { return FlushFileBuffers(row.h); }), invalid);
         EXPECT_EQ(outcomeOf([&] { return SetEndOfFile(row.h); }), invalid);
         EXPECT_EQ(outcomeOf([&] { return SetFilePointerEx(row.h, li, nullptr, FILE_BEGIN); }), invalid);

@@ -75,6 +75,25 @@ TEST_F(IoTest, SetFilePointerSplitsPositionsIntoTwoHalves) {
     EXPECT_EQ(high, 0);
     EXPECT_EQ(position(), 0xFFFFFFFFLL);
 
+    // Without a high half a result of 4 GiB or more fails and the pointer stays; Wine moves it.
+    if (!underWine()) {
+        for (DWORD method : {DWORD(FILE_CURRENT), DWORD(FILE_END)}) {
+            SCOPED_TRACE(method);
+            const LONG distance = method == FILE_END ? 0x7FFFFFFF : 1;
+            if (method == FILE_END) {
+                LARGE_INTEGER size;
+                size.QuadPart = 0xC0000000LL;  // 3 GiB (sparse): plus 2 GiB is past 4 GiB
+                ASSERT_TRUE(SetFilePointerEx(h_, size, nullptr, FILE_BEGIN));
+                ASSERT_TRUE(SetEndOfFile(h_));
+                ASSERT_EQ(SetFilePointer(h_, -1, &high, FILE_BEGIN), 0xFFFFFFFFu);
+            }
+            EXPECT_EQ(
+                outcomeOf([&] { return SetFilePointer(h_, distance, nullptr, method) != INVALID_SET_FILE_POINTER; }),
+                failsWith(ERROR_INVALID_PARAMETER));
+            EXPECT_EQ(position(), 0xFFFFFFFFLL);
+        }
+    }
+
     EXPECT_EQ(outcomeOf([&] { return SetFilePointer(h_, -1, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER; }),
               failsWith(ERROR_NEGATIVE_SEEK));
 }

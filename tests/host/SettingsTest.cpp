@@ -1,6 +1,7 @@
 #include <StravoHost/HostControl.h>
 #include <StravoHost/Settings.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -81,6 +82,33 @@ TEST_F(HostSettings, AbsentKeysGiveTheDefault) {
     StravoHostControl::setNodeLocalStore("");
     EXPECT_EQ(read<DbSettings>("B", 5u), 5u);
     EXPECT_EQ(read<NodeSettings>("OnlyLocal", 6u), 6u);
+}
+
+// Database reads share one connection: it sees writes made since and follows the side to another file.
+TEST_F(HostSettings, DatabaseReadsSeeLaterWritesAndOtherFiles) {
+    StravoHostControl::setDatabaseSetting("K", 1);
+    EXPECT_EQ(read<DbSettings>("K", 0u), 1u);
+    StravoHostControl::setDatabaseSetting("K", 2);
+    EXPECT_EQ(read<DbSettings>("K", 0u), 2u);
+
+    const std::string other = temporaryPath("host-settings-other.db");
+    std::remove(other.c_str());
+    StravoHostControl::setDatabaseFile(other);
+    StravoHostControl::setDatabaseSetting("K", 3);
+    std::vector<std::thread> readers;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&wrong] {
+            for (int i = 0; i < 100; ++i) {
+                if (read<DbSettings>("K", 0u) != 3u) ++wrong;
+            }
+        });
+    }
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    StravoHostControl::setDatabaseFile("");
+    EXPECT_EQ(read<DbSettings>("K", 4u), 4u);  // no database: the connection lets the file go
+    EXPECT_EQ(std::remove(other.c_str()), 0);
 }
 
 struct StoredCase {

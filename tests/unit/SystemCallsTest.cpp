@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,9 +124,87 @@ TEST_F(SystemCallsTest, FaultsCallThroughToAnEntryReplacedBefore) {
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GridApi::systemCalls().GetFileAttributesA("x"));
     FaultInjector::clear();
     EXPECT_EQ(reinterpret_cast<void*>(&fixedAttributes), GridApi::getSystemCall("GetFileAttributesA"));
+}
 
-    fault.call = "NoSuchCall";
-    EXPECT_FALSE(FaultInjector::add(fault));
+TEST_F(SystemCallsTest, FaultsThatMeanNothingAreRefused) {
+    struct Row {
+        const char* name;
+        const char* call;
+        std::uint64_t fromCall;
+        double probability;
+    };
+    const Row rows[] = {
+        {"unknown call", "NoSuchCall", 1, 1.0},
+        {"call 0 (calls count from 1)", "GetFileAttributesA", 0, 1.0},
+        {"probability above 1", "GetFileAttributesA", 1, 1.5},
+        {"negative probability", "GetFileAttributesA", 1, -0.1},
+    };
+    for (const Row& row : rows) {
+        Fault fault;
+        fault.call = row.call;
+        fault.error = ERROR_BAD_NETPATH;
+        fault.fromCall = row.fromCall;
+        fault.probability = row.probability;
+        EXPECT_FALSE(FaultInjector::add(fault)) << row.name;
+        EXPECT_EQ(GridApi::getDefaultSystemCall("GetFileAttributesA"), GridApi::getSystemCall("GetFileAttributesA"))
+            << row.name;
+    }
+}
+
+TEST_F(SystemCallsTest, AddAfterRestoreInstallsTheFaultAgainAndClearKeepsTheRestoredEntry) {
+    Fault fault;
+    fault.call = "GetFileAttributesA";
+    fault.error = ERROR_NETNAME_DELETED;
+    ASSERT_TRUE(FaultInjector::add(fault));
+    GridApi::restoreSystemCalls();
+    EXPECT_EQ("xx", pattern(fault, 2));  // pattern() adds the fault again
+
+    GridApi::restoreSystemCalls();
+    GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes));
+    FaultInjector::clear();  // the entry no longer holds the fault: it stays as the host set it
+    EXPECT_EQ(reinterpret_cast<void*>(&fixedAttributes), GridApi::getSystemCall("GetFileAttributesA"));
+}
+
+// A chaos drill on a live host: faults switched on and off while eight threads make calls. Every
+// call either fails with the fault's error or answers as the platform does; under ThreadSanitizer
+// (the linux-tsan preset) the run must be free of data races.
+TEST_F(SystemCallsTest, FaultsSwitchOnAndOffWhileThreadsCall) {
+    const std::string share = gridtest::shareRoot();
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 8; ++t) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < 400; ++i) {
+                const DWORD attributes = GridApi::systemCalls().GetFileAttributesA(share.c_str());
+                if (attributes == INVALID_FILE_ATTRIBUTES) {
+                    failed.fetch_add(1);
+                    if (GetLastError() != ERROR_NETNAME_DELETED) wrong.fetch_add(1);
+                } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    wrong.fetch_add(1);
+                }
+            }
+        });
+    }
+    std::thread drill([&] {
+        Fault fault;
+        fault.call = "GetFileAttributesA";
+        fault.error = ERROR_NETNAME_DELETED;
+        fault.probability = 0.5;
+        while (!done.load()) {
+            FaultInjector::add(fault);
+            std::this_thread::yield();
+            FaultInjector::calls(fault.call);
+            FaultInjector::clear();
+        }
+    });
+    for (std::thread& caller : callers) caller.join();
+    done.store(true);
+    drill.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_LT(failed.load(), 8 * 400);
+    EXPECT_EQ(GridApi::getDefaultSystemCall("GetFileAttributesA"), GridApi::getSystemCall("GetFileAttributesA"));
 }
 
 TEST_F(SystemCallsTest, HandleReturningCallsFailWithTheInvalidHandle) {
