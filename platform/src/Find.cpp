@@ -25,9 +25,10 @@ struct FindObject : HandleObject {
     bool dotDot = true;
 };
 
-void fillFindData(const char* name, const FileInfo& info, WIN32_FIND_DATAA* data) {
+// `dirPath`: the POSIX directory the entry is in, for the attribute bits stored with the entry.
+void fillFindData(const std::string& dirPath, const char* name, const FileInfo& info, WIN32_FIND_DATAA* data) {
     std::memset(data, 0, sizeof *data);
-    data->dwFileAttributes = attributesOf(info);
+    data->dwFileAttributes = attributesOf(info, storedAttributes(dirPath + '/' + name, info));
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
@@ -55,7 +56,7 @@ bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
         const bool wanted = f.stage == 0 || f.dotDot;
         ++f.stage;
         if (wanted && matchesPattern(name, f.pattern.c_str()) && statInfo(dfd, name, 0, &info) == 0) {
-            fillFindData(name, info, data);
+            fillFindData(f.dirPath, name, info, data);
             return true;
         }
     }
@@ -64,7 +65,7 @@ bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         if (!matchesPattern(name, f.pattern.c_str()) || leavesShare(f, name, e->d_type)) continue;
         if (statInfo(dfd, name, 0, &info) != 0) continue;  // gone since readdir, or a dangling link
-        fillFindData(name, info, data);
+        fillFindData(f.dirPath, name, info, data);
         return true;
     }
     return false;
@@ -124,7 +125,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
         }
         if (e) return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
         if (leavesShare(*f, name.c_str(), DT_UNKNOWN)) return fail(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
-        fillFindData(name.c_str(), info, findFileData);
+        fillFindData(f->dirPath, name.c_str(), info, findFileData);
         closedir(f->dir);
         f->dir = nullptr;
         return insertHandle(std::move(f));

@@ -312,6 +312,12 @@ TEST_F(DirectoryTest, SetFileAttributesReadsBackAsSet) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         ASSERT_TRUE(GetFileAttributesExA(path(row.entry).c_str(), GetFileExInfoStandard, &data));
         EXPECT_EQ(data.dwFileAttributes, expected);
+        // A search reports what the attribute calls report.
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path(row.entry).c_str(), &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        EXPECT_EQ(found.dwFileAttributes, expected);
+        FindClose(search);
     }
 }
 
