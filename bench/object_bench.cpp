@@ -10,6 +10,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <GridApi/GridFileServices.h>
+#include <GridApi/SystemCalls.h>
 #include <StravoHost/HostControl.h>
 
 namespace {
@@ -21,17 +22,9 @@ std::string share() {
 
 std::string benchFile(int thread) { return share() + "\\grid-bench-object-" + std::to_string(thread) + ".bin"; }
 
-StravoStorageApi::FileServicesIf& services() {
-    static const boost::shared_ptr<StravoStorageApi::FileServicesIf> object = [] {
-        StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", 0);
-        return boost::shared_ptr<StravoStorageApi::FileServicesIf>(createFileServices());
-    }();
-    return *object;
-}
-
 const DWORD fileSize = 4 * 1024 * 1024;
 
-// A file of fileSize bytes for this thread, made with the bare calls.
+// A file of fileSize bytes, made with the bare calls.
 void prepare(const std::string& file) {
     HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) std::abort();
@@ -39,6 +32,16 @@ void prepare(const std::string& file) {
     DWORD written = 0;
     WriteFile(h, data.data(), fileSize, &written, nullptr);
     CloseHandle(h);
+}
+
+// The object, made once with the files of both threads.
+StravoStorageApi::FileServicesIf& services() {
+    static const boost::shared_ptr<StravoStorageApi::FileServicesIf> object = [] {
+        StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", 0);
+        for (int thread : {0, 1}) prepare(benchFile(thread));
+        return boost::shared_ptr<StravoStorageApi::FileServicesIf>(createFileServices());
+    }();
+    return *object;
 }
 
 // The same operations on a bare HANDLE or through the object on a FileServicesHandle.
@@ -74,7 +77,6 @@ struct Object {
 template <class Api>
 void BM_GetFileAttributes(benchmark::State& state) {
     const std::string file = benchFile(state.thread_index());
-    if (state.thread_index() == 0) prepare(file);
     services();
     for (auto _ : state) benchmark::DoNotOptimize(Api::attributes(file));
 }
@@ -82,7 +84,7 @@ void BM_GetFileAttributes(benchmark::State& state) {
 template <class Api>
 void BM_OpenClose(benchmark::State& state) {
     const std::string file = benchFile(state.thread_index());
-    prepare(file);
+    services();
     Api api;
     for (auto _ : state) {
         if (!api.open(file, FILE_ATTRIBUTE_NORMAL)) state.SkipWithError("open failed");
@@ -94,7 +96,7 @@ void BM_OpenClose(benchmark::State& state) {
 template <class Api, bool write>
 void BM_Transfer(benchmark::State& state) {
     const std::string file = benchFile(state.thread_index());
-    prepare(file);
+    services();
     const DWORD size = static_cast<DWORD>(state.range(0));
     const DWORD flags = state.range(1) ? FILE_FLAG_WRITE_THROUGH : FILE_ATTRIBUTE_NORMAL;
     std::vector<char> buffer(size, 'y');
@@ -121,6 +123,89 @@ void transfers(benchmark::internal::Benchmark* b) {
     }
     b->Threads(1)->Threads(2)->UseRealTime();
 }
+
+// The library's own share, with platform calls that do no I/O: what the object adds to each call.
+DWORD WINAPI attributesOfNothing(LPCSTR) { return FILE_ATTRIBUTE_ARCHIVE; }
+HANDLE WINAPI openNothing(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    return reinterpret_cast<HANDLE>(0x1234);
+}
+BOOL WINAPI closeNothing(HANDLE) { return TRUE; }
+BOOL WINAPI readNothing(HANDLE, LPVOID, DWORD size, LPDWORD done, LPOVERLAPPED) {
+    *done = size;
+    return TRUE;
+}
+BOOL WINAPI writeNothing(HANDLE, LPCVOID, DWORD size, LPDWORD done, LPOVERLAPPED) {
+    *done = size;
+    return TRUE;
+}
+DWORD WINAPI seekNothing(HANDLE, LONG distance, PLONG, DWORD) { return static_cast<DWORD>(distance); }
+
+struct StandIn {
+    StandIn() {
+        services();
+        GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&attributesOfNothing));
+        GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&openNothing));
+        GridApi::setSystemCall("CloseHandle", reinterpret_cast<void*>(&closeNothing));
+        GridApi::setSystemCall("ReadFile", reinterpret_cast<void*>(&readNothing));
+        GridApi::setSystemCall("WriteFile", reinterpret_cast<void*>(&writeNothing));
+        GridApi::setSystemCall("SetFilePointer", reinterpret_cast<void*>(&seekNothing));
+    }
+    ~StandIn() { GridApi::restoreSystemCalls(); }
+};
+
+// range(0): 0 bare stand-in calls, 1 through the object.
+void BM_StandIn_GetFileAttributes(benchmark::State& state) {
+    StandIn standIn;
+    const std::string file = benchFile(0);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(state.range(0) ? services().GetFileAttributesA(file.c_str())
+                                                : attributesOfNothing(file.c_str()));
+    }
+}
+
+void BM_StandIn_OpenClose(benchmark::State& state) {
+    StandIn standIn;
+    const std::string file = benchFile(0);
+    for (auto _ : state) {
+        if (state.range(0)) {
+            FileServicesHandle h =
+                services().CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, FileServicesHandle());
+            benchmark::DoNotOptimize(services().CloseHandle(h));
+        } else {
+            HANDLE h = openNothing(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            benchmark::DoNotOptimize(closeNothing(h));
+        }
+    }
+}
+
+void BM_StandIn_Read4K(benchmark::State& state) {
+    StandIn standIn;
+    FileServicesHandle h =
+        services().CreateFileA(benchFile(0).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, FileServicesHandle());
+    std::vector<char> buffer(4096);
+    DWORD done = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(state.range(0) ? services().ReadFile(h, buffer.data(), 4096, &done, nullptr)
+                                                : readNothing(h, buffer.data(), 4096, &done, nullptr));
+    }
+}
+
+void BM_StandIn_Write4K(benchmark::State& state) {
+    StandIn standIn;
+    FileServicesHandle h =
+        services().CreateFileA(benchFile(0).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, FileServicesHandle());
+    const std::vector<char> buffer(4096);
+    DWORD done = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(state.range(0) ? services().WriteFile(h, buffer.data(), 4096, &done, nullptr)
+                                                : writeNothing(h, buffer.data(), 4096, &done, nullptr));
+    }
+}
+
+BENCHMARK(BM_StandIn_GetFileAttributes)->Arg(0)->Arg(1);
+BENCHMARK(BM_StandIn_OpenClose)->Arg(0)->Arg(1);
+BENCHMARK(BM_StandIn_Read4K)->Arg(0)->Arg(1);
+BENCHMARK(BM_StandIn_Write4K)->Arg(0)->Arg(1);
 
 BENCHMARK_TEMPLATE(BM_GetFileAttributes, Bare)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_GetFileAttributes, Object)->Threads(1)->Threads(2)->UseRealTime();
