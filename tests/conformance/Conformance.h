@@ -166,7 +166,7 @@ constexpr DifferenceRow kObjectDifferences[] = {
     {Difference::PathQueryLastError, "PathFileExistsA, PathIsDirectoryA, PathIsDirectoryEmptyA answering no",
      "last error may be left as it was", "last error set to the error the attempt read",
      "the final answer always carries its reason"},
-    {Difference::TempNameWithoutBuffer, "GetTempFileNameA with a null output buffer", "fault",
+    {Difference::TempNameWithoutBuffer, "GetTempFileNameA with a null output buffer", "writes through the null pointer",
      "the number, the name written to a scratch buffer", "no input may crash the server"},
     {Difference::MoveMayCopy, "MoveFileExA across volumes without MOVEFILE_COPY_ALLOWED", "FALSE, 17",
      "verified copy, then the source deleted", "the object's move (MoveFileA) always may copy and checks the copy"},
