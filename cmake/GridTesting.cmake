@@ -1,5 +1,6 @@
 # GoogleTest from Debian's sources, built for the target, and grid_add_gtest() to declare a test program:
-#   grid_add_gtest(NAME <target> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
+#   grid_add_gtest(NAME <target> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [PREFIX <prefix>])
+# (PREFIX goes before each discovered test's name, for programs that share test names with another.)
 # Every test gets the build's share tree: on Linux GRIDAPI_UNC_ROOT points at <build>/unc; on Windows the
 # private Wine prefix maps \\server\share onto the same folder. The share \\gridtest\share always exists.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -23,7 +24,7 @@ if(WIN32)
 endif()
 
 function(grid_add_gtest)
-    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "NAME;PREFIX" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
@@ -31,6 +32,7 @@ function(grid_add_gtest)
         add_dependencies(${T_NAME} grid_wineprefix)
     endif()
     gtest_discover_tests(${T_NAME}
+        TEST_PREFIX "${T_PREFIX}"
         DISCOVERY_TIMEOUT 120
         PROPERTIES ENVIRONMENT "${GRID_TEST_ENV}")
     # Labels go on the directory: gtest_discover_tests would split a list of labels apart.

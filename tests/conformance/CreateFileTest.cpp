@@ -220,7 +220,8 @@ TEST_F(CreateFileTest, WriteThroughHandleWritesAndFlushes) {
     ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
     DWORD n = 0;
     EXPECT_TRUE(WriteFile(h.h, "durable", 7, &n, nullptr));
-    EXPECT_TRUE(FlushFileBuffers(h.h));
+    EXPECT_EQ(outcomeOf([&] { return FlushFileBuffers(h.h); }),
+              differs(Difference::FlushOnWriteThrough, kOk, failsWith(kPoison)));
     EXPECT_EQ(GetFileSize(h.h, nullptr), 7u);
 }
 
