@@ -11,6 +11,7 @@ packages=(
     g++-mingw-w64-x86-64-posix wine64
     libboost-dev libboost-filesystem-dev libboost-system-dev libboost-thread-dev
     libsqlite3-dev googletest libbenchmark-dev tcl
+    libcli11-dev nlohmann-json3-dev
 )
 missing=()
 for package in "${packages[@]}"; do
