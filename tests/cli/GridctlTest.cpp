@@ -49,8 +49,9 @@ void check(const Row& row, const std::string& dir) {
     SCOPED_TRACE(line);
     const Result result = gridctl(row.args, dir);
     EXPECT_EQ(result.rc, row.rc) << result.out << result.err;
-    if (!row.text.empty())
+    if (!row.text.empty()) {
         EXPECT_NE((row.rc ? result.err : result.out).find(row.text), std::string::npos) << result.out << result.err;
+    }
     if (!row.jsonPointer.empty()) {
         const nlohmann::json doc = nlohmann::json::parse(result.out);
         EXPECT_EQ(doc.at(nlohmann::json::json_pointer(row.jsonPointer)), row.jsonValue) << result.out;

@@ -54,42 +54,29 @@ struct FaultPlan {
     }
 } plan;
 
-BOOL WINAPI faultyWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+// One transfer call under the plan: untouched, failed before the file, or through with its answer lost.
+template <class Buffer, class Real>
+BOOL transferWithFaults(Real real, HANDLE file, Buffer buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
     DWORD code = 0;
-    switch (plan.draw(code)) {
-        case FaultPlan::none:
-            return plan.realWrite(file, buffer, size, done, overlapped);
-        case FaultPlan::failBefore:
-            ++plan.failedBefore;
-            if (done) *done = 0;
-            SetLastError(code);
-            return FALSE;
-        case FaultPlan::answerLost:
-            if (!plan.realWrite(file, buffer, size, done, overlapped)) return FALSE;
-            ++plan.answersLost;
-            SetLastError(code);
-            return FALSE;
+    const FaultPlan::Mode mode = plan.draw(code);
+    if (mode == FaultPlan::none) return real(file, buffer, size, done, overlapped);
+    if (mode == FaultPlan::failBefore) {
+        ++plan.failedBefore;
+        if (done) *done = 0;
+    } else {
+        if (!real(file, buffer, size, done, overlapped)) return FALSE;
+        ++plan.answersLost;
     }
+    SetLastError(code);
     return FALSE;
 }
 
+BOOL WINAPI faultyWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+    return transferWithFaults(plan.realWrite, file, buffer, size, done, overlapped);
+}
+
 BOOL WINAPI faultyReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
-    DWORD code = 0;
-    switch (plan.draw(code)) {
-        case FaultPlan::none:
-            return plan.realRead(file, buffer, size, done, overlapped);
-        case FaultPlan::failBefore:
-            ++plan.failedBefore;
-            if (done) *done = 0;
-            SetLastError(code);
-            return FALSE;
-        case FaultPlan::answerLost:
-            if (!plan.realRead(file, buffer, size, done, overlapped)) return FALSE;
-            ++plan.answersLost;
-            SetLastError(code);
-            return FALSE;
-    }
-    return FALSE;
+    return transferWithFaults(plan.realRead, file, buffer, size, done, overlapped);
 }
 
 // Counts the opens during the transfers: each one is the object re-creating the handle.
@@ -262,6 +249,7 @@ class Drill {
     }
 
     int summary(bool written, bool identical, std::uint64_t readBack, std::uint32_t failedCode) {
+        s.onRetry = nullptr;
         const std::uint64_t faults = plan.failedBefore + plan.answersLost;
         std::string result;
         if (identical) {

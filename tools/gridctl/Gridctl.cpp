@@ -81,6 +81,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (!action) return exitUsage;
     try {
         applyHostOptions(session, options);
+        if (terminal && session.logFile.empty()) session.colourLog();
         const bool needsPlugin = !app.got_subcommand("settings") && !app.got_subcommand("policy");
         if (needsPlugin && !session.loadPlugin(app.got_subcommand("drill") ? 0.001 : 1.0)) return exitPlugin;
         return action();

@@ -83,6 +83,9 @@ class Session {
     // table and retry handlers the tool reaches directly).
     bool pluginIsLinkedLibrary() const;
 
+    // Log lines to stderr coloured by severity (Linux build; no-op on Windows).
+    void colourLog();
+
     // Prints a result: the JSON document with --json, else the text.
     void emit(nlohmann::json doc, const std::string& text);
     // Prints a failed operation with its Win32 error; returns exitFailed, or exitCancelled after Ctrl-C.
@@ -94,6 +97,7 @@ class Session {
     bool waitAndRetry(const StravoStorageApi::RetryStep& step);
     int sleepScaled(int seconds);
 
+    std::unique_ptr<class ColouredLog> colouredLog_;
     void* module_ = nullptr;
     void* factory_ = nullptr;
 };

@@ -121,6 +121,62 @@ std::string defaultPluginPath() {
 
 }  // namespace
 
+// The library's log lines, through a pipe, to stderr coloured by severity: errors red, warnings
+// yellow, traces dim. The host writes each whole line at once, so lines arrive whole.
+class ColouredLog {
+  public:
+#ifdef _WIN32
+    bool start() { return false; }
+#else
+    bool start() {
+        if (pipe(fds_) != 0) return false;
+        StravoHostControl::setLogFile("/dev/fd/" + std::to_string(fds_[1]));
+        reader_ = std::thread([this] { copyLines(); });
+        return true;
+    }
+
+    ~ColouredLog() {
+        if (!reader_.joinable()) return;
+        // Every line written so far is in the pipe before this one.
+        const std::string end = std::string(endLine) + "\n";
+        if (write(fds_[1], end.data(), end.size()) == static_cast<ssize_t>(end.size()))
+            reader_.join();
+        else
+            reader_.detach();
+        // The host switches back at its next line; the read end stays open so that it never fails.
+        StravoHostControl::setLogFile("");
+        close(fds_[1]);
+    }
+
+  private:
+    static constexpr const char* endLine = "\x01gridctl: end of log";
+
+    void copyLines() {
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(fds_[0], buffer, sizeof buffer);
+            if (got <= 0) return;
+            pending.append(buffer, static_cast<std::size_t>(got));
+            std::string::size_type newline;
+            while ((newline = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, newline);
+                pending.erase(0, newline + 1);
+                if (line == endLine) return;
+                const char* colour = line.find("-E-") != std::string::npos   ? "\033[31m"
+                                     : line.find("-W-") != std::string::npos ? "\033[33m"
+                                     : line.find("-T-") != std::string::npos ? "\033[2m"
+                                                                             : "";
+                std::fprintf(stderr, "%s%s%s\n", colour, line.c_str(), *colour ? "\033[0m" : "");
+            }
+        }
+    }
+
+    int fds_[2] = {-1, -1};
+    std::thread reader_;
+#endif
+};
+
 void installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
 void requestCancel() { cancelFlag.store(true); }
 bool cancelRequested() { return cancelFlag.load(); }
@@ -158,6 +214,12 @@ Session::~Session() {
     if (services) services->setRetryWaiter(StravoStorageApi::RetryWaiter());
     services.reset();
     StravoHostControl::restoreSleep();
+    colouredLog_.reset();
+}
+
+void Session::colourLog() {
+    colouredLog_.reset(new ColouredLog);
+    if (!colouredLog_->start()) colouredLog_.reset();
 }
 
 bool Session::loadPlugin(double defaultTimeScale) {
