@@ -142,10 +142,6 @@ class Drill {
         }
         if (o.faultRate < 0 || o.faultRate >= 1) return s.error("drill", "--fault-rate must be at least 0 and below 1");
         if (o.chunkKiB == 0 || o.chunkKiB > 65536) return s.error("drill", "--chunk must be 1 to 65536 KiB");
-        if (!s.services->PathIsDirectoryA(o.directory.c_str())) {
-            const std::uint32_t code = static_cast<std::uint32_t>(GetLastError());
-            return s.fail("drill", o.directory, code ? code : ERROR_PATH_NOT_FOUND);
-        }
 
         file_ = o.directory + "\\gridctl-drill.bin";
         total_ = o.mebibytes * 1024 * 1024;
@@ -180,9 +176,12 @@ class Drill {
     }
 
   private:
-    bool write(std::uint32_t& failedCode) {
-        FileServicesHandle file = s.services->CreateFileA(file_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
+    // One phase on a fresh handle with faults on: the loop transfers, advancing position_.
+    template <class Loop>
+    bool phase(const char* label, const char* name, DWORD access, DWORD disposition, std::uint32_t& failedCode,
+               Loop loop) {
+        FileServicesHandle file = s.services->CreateFileA(file_.c_str(), access, 0, nullptr, disposition,
+                                                          FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
         if (static_cast<void*>(file) == INVALID_HANDLE_VALUE) {
             failedCode = static_cast<std::uint32_t>(GetLastError());
             return false;
@@ -190,62 +189,64 @@ class Drill {
         // The library seeds its random extra waits once, with its first rule; from here on the
         // drill's seed decides them.
         std::srand(o.seed);
-        Progress progress(s, "write", total_);
+        Progress progress(s, label, total_);
         progress_ = &progress;
-        phase_ = "writing";
+        phase_ = name;
+        position_ = 0;
         plan.active = true;
-        std::vector<unsigned char> chunk;
-        bool ok = true;
-        for (position_ = 0; position_ < total_ && ok;) {
-            const DWORD size = static_cast<DWORD>(std::min<std::uint64_t>(chunk_, total_ - position_));
-            fillChunk(chunk, o.seed, position_, size);
-            DWORD done = 0;
-            ok = s.services->WriteFile(file, chunk.data(), size, &done, nullptr) && done == size;
-            if (!ok) failedCode = static_cast<std::uint32_t>(GetLastError());
-            if (ok) position_ += size;
-            progress.update(position_);
-        }
+        const bool ok = loop(file, progress);
         plan.active = false;
         progress.finish();
         progress_ = nullptr;
         s.services->CloseHandle(file);
+        return ok;
+    }
+
+    bool write(std::uint32_t& failedCode) {
+        std::vector<unsigned char> chunk;
+        const bool ok =
+            phase("write", "writing", GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, failedCode,
+                  [&](FileServicesHandle& file, Progress& progress) {
+                      while (position_ < total_) {
+                          const DWORD size = static_cast<DWORD>(std::min<std::uint64_t>(chunk_, total_ - position_));
+                          fillChunk(chunk, o.seed, position_, size);
+                          DWORD done = 0;
+                          if (!s.services->WriteFile(file, chunk.data(), size, &done, nullptr) || done != size) {
+                              failedCode = static_cast<std::uint32_t>(GetLastError());
+                              return false;
+                          }
+                          position_ += size;
+                          progress.update(position_);
+                      }
+                      return true;
+                  });
         written_ = position_;
         return ok;
     }
 
+    // Reads the file back and compares it with the data made again; false on a failed read too.
     bool verify(std::uint32_t& failedCode, std::uint64_t& readBack) {
-        FileServicesHandle file = s.services->CreateFileA(file_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
-        if (static_cast<void*>(file) == INVALID_HANDLE_VALUE) {
-            failedCode = static_cast<std::uint32_t>(GetLastError());
-            return false;
-        }
-        Progress progress(s, "read back", total_);
-        progress_ = &progress;
-        phase_ = "reading back";
-        plan.active = true;
         std::vector<unsigned char> expected;
         std::vector<unsigned char> got(chunk_);
-        bool identical = true;
-        for (position_ = 0; identical;) {
-            DWORD done = 0;
-            if (!s.services->ReadFile(file, got.data(), chunk_, &done, nullptr)) {
-                failedCode = static_cast<std::uint32_t>(GetLastError());
-                identical = false;
-                break;
-            }
-            if (done == 0) break;
-            fillChunk(expected, o.seed, position_, done);
-            if (position_ + done > total_ || std::memcmp(expected.data(), got.data(), done) != 0) identical = false;
-            position_ += done;
-            progress.update(position_);
-        }
-        plan.active = false;
-        progress.finish();
-        progress_ = nullptr;
-        s.services->CloseHandle(file);
+        const bool identical =
+            phase("read back", "reading back", GENERIC_READ, OPEN_EXISTING, failedCode,
+                  [&](FileServicesHandle& file, Progress& progress) {
+                      for (;;) {
+                          DWORD done = 0;
+                          if (!s.services->ReadFile(file, got.data(), chunk_, &done, nullptr)) {
+                              failedCode = static_cast<std::uint32_t>(GetLastError());
+                              return false;
+                          }
+                          if (done == 0) return position_ == total_;
+                          fillChunk(expected, o.seed, position_, done);
+                          if (position_ + done > total_ || std::memcmp(expected.data(), got.data(), done) != 0)
+                              return false;
+                          position_ += done;
+                          progress.update(position_);
+                      }
+                  });
         readBack = position_;
-        return identical && readBack == total_;
+        return identical;
     }
 
     int summary(bool written, bool identical, std::uint64_t readBack, std::uint32_t failedCode) {
