@@ -22,9 +22,14 @@ struct Result {
     std::string err;
 };
 
+// A local file of this test process (tests run side by side in one directory).
+std::string local(const std::string& name) {
+    return "gridctl-cli-" + std::to_string(gridtest::processId()) + "-" + name;
+}
+
 // "{d}" in an argument stands for the test's directory.
 Result gridctl(const std::vector<std::string>& args, const std::string& dir) {
-    std::vector<std::string> argv = {"gridctl", "--log", "gridctl-cli-test.log"};
+    std::vector<std::string> argv = {"gridctl", "--log", local("test.log")};
     for (std::string arg : args) {
         const std::string::size_type at = arg.find("{d}");
         if (at != std::string::npos) arg.replace(at, 3, dir);
@@ -68,10 +73,11 @@ class GridctlTest : public gridtest::TestShare {
     void SetUp() override {
         TestShare::SetUp();
         GridApi::FaultInjector::clear();
-        std::ofstream("gridctl-cli-local.txt", std::ios::binary) << "hello grid\n";
-        std::remove("gridctl-cli-settings.db");
+        std::ofstream(local("local.txt"), std::ios::binary) << "hello grid\n";
     }
     void TearDown() override {
+        for (const char* name : {"local.txt", "copy.txt", "faulty.bin", "clean.bin", "settings.db", "test.log"})
+            std::remove(local(name).c_str());
         GridApi::FaultInjector::clear();
         TestShare::TearDown();
     }
@@ -80,7 +86,7 @@ class GridctlTest : public gridtest::TestShare {
 TEST_F(GridctlTest, EverySubcommandOnAScratchShare) {
     const std::vector<Row> rows = {
         {{"mkdir", "{d}\\sub"}, 0, "created", "", nullptr},
-        {{"--json", "put", "gridctl-cli-local.txt", "{d}\\sub\\a.txt"}, 0, "", "/bytes", 11},
+        {{"--json", "put", local("local.txt"), "{d}\\sub\\a.txt"}, 0, "", "/bytes", 11},
         {{"cat", "{d}\\sub\\a.txt"}, 0, "hello grid\n", "", nullptr},
         {{"--json", "stat", "{d}\\sub\\a.txt"}, 0, "", "/size", 11},
         {{"--json", "ls", "{d}\\sub"}, 0, "", "/entries/0/name", "a.txt"},
@@ -91,7 +97,7 @@ TEST_F(GridctlTest, EverySubcommandOnAScratchShare) {
          "/error/name",
          "ERROR_FILE_EXISTS"},
         {{"mv", "{d}\\sub\\b.txt", "{d}\\c.txt"}, 0, "moved", "", nullptr},
-        {{"get", "{d}\\c.txt", "gridctl-cli-copy.txt"}, 0, "11 bytes", "", nullptr},
+        {{"get", "{d}\\c.txt", local("copy.txt")}, 0, "11 bytes", "", nullptr},
         {{"--json", "df", "{d}"}, 0, "", "/ok", true},
         {{"--json", "tempname", "{d}", "--prefix", "abc"}, 0, "", "/ok", true},
         {{"--json", "rm", "-r", "{d}\\sub"}, 0, "", "/path", nullptr},
@@ -103,11 +109,11 @@ TEST_F(GridctlTest, EverySubcommandOnAScratchShare) {
         if (row.jsonPointer == "/path") row.jsonValue = dir() + "\\sub";
         check(row, dir());
     }
-    EXPECT_EQ(readLocal("gridctl-cli-copy.txt"), "hello grid\n");
+    EXPECT_EQ(readLocal(local("copy.txt")), "hello grid\n");
 }
 
 TEST_F(GridctlTest, BadInputIsAClearErrorAndChangesNothing) {
-    const std::string db = "gridctl-cli-settings.db";
+    const std::string db = local("settings.db");
     const std::vector<Row> rows = {
         {{"--settings", db, "settings", "set", "NoSuchKey", "1"}, 2, "unknown settings key 'NoSuchKey'", "", nullptr},
         {{"--settings", db, "settings", "set", "NumRetriesNetNameDel", "abc"}, 2, "bad value 'abc'", "", nullptr},
@@ -139,7 +145,7 @@ TEST_F(GridctlTest, BadInputIsAClearErrorAndChangesNothing) {
 }
 
 TEST_F(GridctlTest, SettingsAndTheirSourceInThePolicy) {
-    const std::string db = "gridctl-cli-settings.db";
+    const std::string db = local("settings.db");
     const std::vector<Row> rows = {
         {{"--json", "--settings", db, "policy"}, 0, "", "/rules/1/count/source", "default"},
         {{"--settings", db, "settings", "set", "NumRetriesOnAccessDenied", "9"},
@@ -182,17 +188,17 @@ TEST_F(GridctlTest, DrillWithAFixedSeedIsRepeatableAndItsFileIdentical) {
     EXPECT_EQ(summary["retries"], summary["faults"]["injected"]);
 
     ASSERT_EQ(gridctl(clean, dir()).rc, 0);
-    ASSERT_EQ(gridctl({"get", "{d}\\gridctl-drill.bin", "gridctl-cli-faulty.bin"}, dir()).rc, 0);
-    ASSERT_EQ(gridctl({"get", "{d}\\clean\\gridctl-drill.bin", "gridctl-cli-clean.bin"}, dir()).rc, 0);
-    const std::string data = readLocal("gridctl-cli-faulty.bin");
+    ASSERT_EQ(gridctl({"get", "{d}\\gridctl-drill.bin", local("faulty.bin")}, dir()).rc, 0);
+    ASSERT_EQ(gridctl({"get", "{d}\\clean\\gridctl-drill.bin", local("clean.bin")}, dir()).rc, 0);
+    const std::string data = readLocal(local("faulty.bin"));
     EXPECT_EQ(data.size(), 1024u * 1024u);
-    EXPECT_TRUE(data == readLocal("gridctl-cli-clean.bin"));
+    EXPECT_TRUE(data == readLocal(local("clean.bin")));
 }
 
 // Ctrl-C while the library waits out a network error: the wait ends, the operation gives up with
 // its last error and the tool says so. A wait that did not end would take hours here.
 TEST_F(GridctlTest, CtrlCDuringAWaitEndsTheOperationAtOnce) {
-    ASSERT_EQ(gridctl({"put", "gridctl-cli-local.txt", "{d}\\victim"}, dir()).rc, 0);
+    ASSERT_EQ(gridctl({"put", local("local.txt"), "{d}\\victim"}, dir()).rc, 0);
     GridApi::Fault fault;
     fault.call = "DeleteFileA";
     fault.error = ERROR_NETNAME_DELETED;
