@@ -15,8 +15,27 @@ build-linux: deps
 	cmake --preset linux >/dev/null
 	cmake --build --preset linux
 
-demo: build-linux
-	GRIDAPI_UNC_ROOT=$(CURDIR)/build/linux/unc build/linux/bin/grid-demo
+# The demo's share \\demo\share and its settings database live in build/demo (made on first run).
+DEMO := $(CURDIR)/build/demo
+GRIDCTL := GRIDAPI_UNC_ROOT=$(DEMO)/unc build/linux/bin/gridctl --settings $(DEMO)/settings.db --log $(DEMO)/gridctl.log
+ROUND := '\\demo\share\round'
+
+demo: deps
+	@mkdir -p $(DEMO)/unc/demo/share
+	@{ cmake --preset linux && cmake --build --preset linux --target gridctl; } >$(DEMO)/build.log 2>&1 || \
+		{ cat $(DEMO)/build.log; exit 1; }
+	@if [ ! -f $(DEMO)/settings.db ]; then \
+		$(GRIDCTL) settings set FileRetryWaitError 3 && $(GRIDCTL) settings set NumRetriesOnAccessDenied 9; fi
+	@$(GRIDCTL) policy
+	@$(GRIDCTL) drill '\\demo\share' --size 64
+	@$(GRIDCTL) mkdir $(ROUND)
+	@$(GRIDCTL) put README.md $(ROUND)'\README.md'
+	@$(GRIDCTL) cp $(ROUND)'\README.md' $(ROUND)'\copy.md'
+	@$(GRIDCTL) mkdir $(ROUND)'\archive'
+	@$(GRIDCTL) mv $(ROUND)'\copy.md' $(ROUND)'\archive\moved.md'
+	@$(GRIDCTL) ls $(ROUND)
+	@$(GRIDCTL) stat $(ROUND)'\archive\moved.md'
+	@$(GRIDCTL) rm -r $(ROUND)
 
 test-linux: deps
 	cmake --workflow --preset linux

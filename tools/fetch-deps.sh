@@ -12,6 +12,7 @@ packages=(
     libboost-dev libboost-filesystem-dev libboost-system-dev libboost-thread-dev
     libsqlite3-dev googletest libbenchmark-dev tcl
     clang libclang-rt-14-dev
+    libcli11-dev nlohmann-json3-dev
 )
 missing=()
 for package in "${packages[@]}"; do

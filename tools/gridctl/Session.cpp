@@ -1,0 +1,366 @@
+#include "Gridctl.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include <GridApi/GridFileServices.h>
+#include <StravoHost/HostControl.h>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#endif
+
+namespace gridctl {
+
+namespace {
+
+std::atomic<bool> cancelFlag(false);
+
+extern "C" void onInterrupt(int) { cancelFlag.store(true); }
+
+struct KnownError {
+    std::uint32_t code;
+    const char* name;
+    const char* message;
+};
+
+// The Win32 errors that file calls on shares produce, with the system's own messages.
+const KnownError knownErrors[] = {
+    {0, "ERROR_SUCCESS", "The operation completed successfully."},
+    {1, "ERROR_INVALID_FUNCTION", "Incorrect function."},
+    {2, "ERROR_FILE_NOT_FOUND", "The system cannot find the file specified."},
+    {3, "ERROR_PATH_NOT_FOUND", "The system cannot find the path specified."},
+    {4, "ERROR_TOO_MANY_OPEN_FILES", "The system cannot open the file."},
+    {5, "ERROR_ACCESS_DENIED", "Access is denied."},
+    {6, "ERROR_INVALID_HANDLE", "The handle is invalid."},
+    {8, "ERROR_NOT_ENOUGH_MEMORY", "Not enough memory resources are available to process this command."},
+    {15, "ERROR_INVALID_DRIVE", "The system cannot find the drive specified."},
+    {16, "ERROR_CURRENT_DIRECTORY", "The directory cannot be removed."},
+    {17, "ERROR_NOT_SAME_DEVICE", "The system cannot move the file to a different disk drive."},
+    {18, "ERROR_NO_MORE_FILES", "There are no more files."},
+    {19, "ERROR_WRITE_PROTECT", "The media is write protected."},
+    {21, "ERROR_NOT_READY", "The device is not ready."},
+    {23, "ERROR_CRC", "Data error (cyclic redundancy check)."},
+    {31, "ERROR_GEN_FAILURE", "A device attached to the system is not functioning."},
+    {32, "ERROR_SHARING_VIOLATION", "The process cannot access the file because it is being used by another process."},
+    {33, "ERROR_LOCK_VIOLATION",
+     "The process cannot access the file because another process has locked a portion of the file."},
+    {38, "ERROR_HANDLE_EOF", "Reached the end of the file."},
+    {39, "ERROR_HANDLE_DISK_FULL", "The disk is full."},
+    {50, "ERROR_NOT_SUPPORTED", "The request is not supported."},
+    {51, "ERROR_REM_NOT_LIST",
+     "Windows cannot find the network path. Verify that the network path is correct and the destination computer "
+     "is not busy or turned off. If Windows still cannot find the network path, contact your network "
+     "administrator."},
+    {53, "ERROR_BAD_NETPATH", "The network path was not found."},
+    {54, "ERROR_NETWORK_BUSY", "The network is busy."},
+    {59, "ERROR_UNEXP_NET_ERR", "An unexpected network error occurred."},
+    {64, "ERROR_NETNAME_DELETED", "The specified network name is no longer available."},
+    {65, "ERROR_NETWORK_ACCESS_DENIED", "Network access is denied."},
+    {67, "ERROR_BAD_NET_NAME", "The network name cannot be found."},
+    {80, "ERROR_FILE_EXISTS", "The file exists."},
+    {82, "ERROR_CANNOT_MAKE", "The directory or file cannot be created."},
+    {87, "ERROR_INVALID_PARAMETER", "The parameter is incorrect."},
+    {109, "ERROR_BROKEN_PIPE", "The pipe has been ended."},
+    {110, "ERROR_OPEN_FAILED", "The system cannot open the device or file specified."},
+    {111, "ERROR_BUFFER_OVERFLOW", "The file name is too long."},
+    {112, "ERROR_DISK_FULL", "There is not enough space on the disk."},
+    {120, "ERROR_CALL_NOT_IMPLEMENTED", "This function is not supported on this system."},
+    {121, "ERROR_SEM_TIMEOUT", "The semaphore timeout period has expired."},
+    {122, "ERROR_INSUFFICIENT_BUFFER", "The data area passed to a system call is too small."},
+    {123, "ERROR_INVALID_NAME", "The filename, directory name, or volume label syntax is incorrect."},
+    {131, "ERROR_NEGATIVE_SEEK", "An attempt was made to move the file pointer before the beginning of the file."},
+    {145, "ERROR_DIR_NOT_EMPTY", "The directory is not empty."},
+    {158, "ERROR_NOT_LOCKED", "The segment is already unlocked."},
+    {167, "ERROR_LOCK_FAILED", "Unable to lock a region of a file."},
+    {170, "ERROR_BUSY", "The requested resource is in use."},
+    {183, "ERROR_ALREADY_EXISTS", "Cannot create a file when that file already exists."},
+    {206, "ERROR_FILENAME_EXCED_RANGE", "The filename or extension is too long."},
+    {267, "ERROR_DIRECTORY", "The directory name is invalid."},
+    {997, "ERROR_IO_PENDING", "Overlapped I/O operation is in progress."},
+    {1921, "ERROR_CANT_RESOLVE_FILENAME", "The name of the file cannot be resolved by the system."},
+    {2250, "ERROR_NOT_CONNECTED", "This network connection does not exist."},
+};
+
+const KnownError* findError(std::uint32_t code) {
+    for (const KnownError& known : knownErrors) {
+        if (known.code == code) return &known;
+    }
+    return nullptr;
+}
+
+double secondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The file beside this program: the plug-in as the server's installation keeps it.
+std::string defaultPluginPath() {
+#ifdef _WIN32
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string self(path, length);
+    const std::string::size_type slash = self.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "GridApi.dll";
+#else
+    char path[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string self(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+    const std::string::size_type slash = self.find_last_of('/');
+    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "libGridApi.so";
+#endif
+}
+
+}  // namespace
+
+// The library's log lines, through a pipe, to stderr coloured by severity: errors red, warnings
+// yellow, traces dim. The host writes each whole line at once, so lines arrive whole.
+class ColouredLog {
+  public:
+#ifdef _WIN32
+    bool start() { return false; }
+#else
+    bool start() {
+        if (pipe(fds_) != 0) return false;
+        StravoHostControl::setLogFile("/dev/fd/" + std::to_string(fds_[1]));
+        reader_ = std::thread([this] { copyLines(); });
+        return true;
+    }
+
+    ~ColouredLog() {
+        if (!reader_.joinable()) return;
+        // Every line written so far is in the pipe before this one.
+        const std::string end = std::string(endLine) + "\n";
+        if (write(fds_[1], end.data(), end.size()) == static_cast<ssize_t>(end.size()))
+            reader_.join();
+        else
+            reader_.detach();
+        // The host switches back at its next line; the read end stays open so that it never fails.
+        StravoHostControl::setLogFile("");
+        close(fds_[1]);
+    }
+
+  private:
+    static constexpr const char* endLine = "\x01gridctl: end of log";
+
+    void copyLines() {
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(fds_[0], buffer, sizeof buffer);
+            if (got <= 0) return;
+            pending.append(buffer, static_cast<std::size_t>(got));
+            std::string::size_type newline;
+            while ((newline = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, newline);
+                pending.erase(0, newline + 1);
+                if (line == endLine) return;
+                const char* colour = line.find("-E-") != std::string::npos   ? "\033[31m"
+                                     : line.find("-W-") != std::string::npos ? "\033[33m"
+                                     : line.find("-T-") != std::string::npos ? "\033[2m"
+                                                                             : "";
+                std::fprintf(stderr, "%s%s%s\n", colour, line.c_str(), *colour ? "\033[0m" : "");
+            }
+        }
+    }
+
+    int fds_[2] = {-1, -1};
+    std::thread reader_;
+#endif
+};
+
+void installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void requestCancel() { cancelFlag.store(true); }
+bool cancelRequested() { return cancelFlag.load(); }
+void resetCancel() { cancelFlag.store(false); }
+
+std::string errorName(std::uint32_t code) {
+    const KnownError* known = findError(code);
+    return known ? known->name : "ERROR_" + std::to_string(code);
+}
+
+std::string errorMessage(std::uint32_t code) {
+    const KnownError* known = findError(code);
+    return known ? known->message : "Unknown error.";
+}
+
+nlohmann::json errorJson(std::uint32_t code) {
+    return {{"code", code}, {"name", errorName(code)}, {"message", errorMessage(code)}};
+}
+
+std::string formatFileTime(const FILETIME& time) {
+    // 100 ns ticks since 1601-01-01 UTC.
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    const boost::posix_time::ptime epoch(boost::gregorian::date(1601, 1, 1));
+    std::string text = boost::posix_time::to_iso_extended_string(
+        epoch + boost::posix_time::seconds(static_cast<long>(ticks / 10000000u % 86400u)) +
+        boost::gregorian::days(static_cast<long>(ticks / 10000000u / 86400u)));
+    text[10] = ' ';
+    return text;
+}
+
+Session::Session(std::ostream& output, std::ostream& errors, bool isTerminal)
+    : out(output), err(errors), terminal(isTerminal) {}
+
+Session::~Session() {
+    if (services) services->setRetryWaiter(StravoStorageApi::RetryWaiter());
+    services.reset();
+    StravoHostControl::restoreSleep();
+    colouredLog_.reset();
+}
+
+void Session::colourLog() {
+    colouredLog_.reset(new ColouredLog);
+    if (!colouredLog_->start()) colouredLog_.reset();
+}
+
+bool Session::loadPlugin(double defaultTimeScale) {
+    if (timeScale < 0) timeScale = defaultTimeScale;
+    if (pluginPath.empty()) pluginPath = defaultPluginPath();
+    typedef StravoStorageApi::FileServicesIf* (*Factory)();
+#ifdef _WIN32
+    HMODULE module = LoadLibraryA(pluginPath.c_str());
+    if (!module) {
+        const DWORD code = GetLastError();
+        error("plugin", "cannot load " + pluginPath + ": error " + std::to_string(code) + " " + errorName(code),
+              exitPlugin);
+        return false;
+    }
+    factory_ = reinterpret_cast<void*>(GetProcAddress(module, "createFileServices"));
+#else
+    void* module = dlopen(pluginPath.c_str(), RTLD_NOW);
+    if (!module) {
+        const char* why = dlerror();
+        error("plugin", "cannot load " + pluginPath + ": " + (why ? why : "unknown reason"), exitPlugin);
+        return false;
+    }
+    factory_ = dlsym(module, "createFileServices");
+#endif
+    module_ = reinterpret_cast<void*>(module);
+    if (!factory_) {
+        error("plugin", pluginPath + " has no createFileServices factory", exitPlugin);
+        return false;
+    }
+    StravoStorageApi::FileServicesIf* object = reinterpret_cast<Factory>(factory_)();
+    if (!object) {
+        error("plugin", "the factory of " + pluginPath + " returned no object", exitPlugin);
+        return false;
+    }
+    services.reset(object);
+    services->setRetryWaiter([this](const StravoStorageApi::RetryStep& step) { return waitAndRetry(step); });
+    StravoHostControl::setSleepFunction([this](int seconds) { return sleepScaled(seconds); });
+    return true;
+}
+
+bool Session::pluginIsLinkedLibrary() const { return factory_ == reinterpret_cast<void*>(&createFileServices); }
+
+bool Session::waitAndRetry(const StravoStorageApi::RetryStep& step) {
+    // Read first: the failed attempt's error is still the thread's last error here.
+    const std::uint32_t code = static_cast<std::uint32_t>(GetLastError());
+    if (cancelRequested()) return false;
+    // The step logs, counts and waits; false: this error's retries are used up.
+    const bool again = step() && !cancelRequested();
+    if (again) {
+        ++stats.retries;
+        ++stats.byCode[code];
+    }
+    if (onRetry) onRetry(code, again);
+    // A Ctrl-C during the wait: give up now, the operation ends with its last error.
+    return again;
+}
+
+int Session::sleepScaled(int seconds) {
+    if (seconds <= 0) return 0;
+    stats.secondsAsked += static_cast<std::uint64_t>(seconds);
+    const double until = secondsNow() + seconds * timeScale;
+    // Short slices, so that Ctrl-C ends a wait at once.
+    while (!cancelRequested()) {
+        const double left = until - secondsNow();
+        if (left <= 0) break;
+        std::this_thread::sleep_for(std::chrono::duration<double>(left < 0.02 ? left : 0.02));
+    }
+    return 0;
+}
+
+void Session::emit(nlohmann::json doc, const std::string& text) {
+    if (json) {
+        doc["ok"] = true;
+        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    } else {
+        out << text;
+    }
+    out.flush();
+}
+
+int Session::fail(const std::string& command, const std::string& path, std::uint32_t code) {
+    const bool cancelled = cancelRequested();
+    err << "gridctl " << command << ": " << path << ": error " << code << " " << errorName(code) << ": "
+        << errorMessage(code) << "\n";
+    if (cancelled) err << "gridctl: cancelled by Ctrl-C during a retry wait; the operation gave up at once\n";
+    if (json) {
+        nlohmann::json doc = {{"ok", false}, {"command", command}, {"path", path}, {"error", errorJson(code)}};
+        if (cancelled) doc["cancelled"] = true;
+        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    }
+    return cancelled ? exitCancelled : exitFailed;
+}
+
+int Session::error(const std::string& command, const std::string& message, int code) {
+    err << "gridctl " << command << ": " << message << "\n";
+    if (json) {
+        const nlohmann::json doc = {{"ok", false}, {"command", command}, {"message", message}, {"exit", code}};
+        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    }
+    return code;
+}
+
+Progress::Progress(Session& session, const std::string& label, std::uint64_t total)
+    : session_(session), label_(label), total_(total), enabled_(session.terminal), start_(secondsNow()) {}
+
+Progress::~Progress() { finish(); }
+
+void Progress::update(std::uint64_t done) {
+    done_ = done;
+    if (!enabled_) return;
+    const double now = secondsNow();
+    if (lastDraw_ >= 0 && now - lastDraw_ < 0.1 && done_ != total_) return;
+    lastDraw_ = now;
+    const double elapsed = now - start_ > 1e-6 ? now - start_ : 1e-6;
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << "\r\033[K" << label_ << " " << done_ / 1048576.0 << " / "
+         << total_ / 1048576.0 << " MiB  " << done_ / 1048576.0 / elapsed << " MiB/s  retries "
+         << session_.stats.retries;
+    session_.err << text.str();
+    session_.err.flush();
+    shown_ = true;
+}
+
+void Progress::line(const std::string& text) {
+    if (session_.json) return;
+    if (shown_) {
+        session_.err << "\r\033[K";
+        session_.err.flush();
+        shown_ = false;
+    }
+    session_.out << text << "\n";
+    session_.out.flush();
+    lastDraw_ = -1;
+}
+
+void Progress::finish() {
+    if (shown_) {
+        session_.err << "\r\033[K";
+        session_.err.flush();
+        shown_ = false;
+    }
+}
+
+}  // namespace gridctl
