@@ -295,17 +295,4 @@ INSTANTIATE_TEST_SUITE_P(
                           " is not an empty directory on UNC"}),
     [](const ::testing::TestParamInfo<Query>& info) { return std::string(info.param.call); });
 
-TEST_F(TreeCommandsTest, PathQueriesOnRealPaths) {
-    const std::string file = path("q.txt");
-    write(file, "q");
-    EXPECT_EQ(TRUE, services_->PathIsDirectoryA(dir().c_str())) << "1, not the attribute bit";
-    EXPECT_EQ(FALSE, services_->PathIsDirectoryA(file.c_str()));
-    EXPECT_EQ(TRUE, services_->PathFileExistsA(file.c_str()));
-    EXPECT_EQ(FALSE, services_->PathIsDirectoryEmptyA(dir().c_str()));
-    gridtest::resetHost();
-    EXPECT_EQ(FALSE, services_->PathFileExistsA(path("none").c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    EXPECT_TRUE(lines().empty());
-}
-
 }  // namespace
