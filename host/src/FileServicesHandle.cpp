@@ -1,10 +1,16 @@
 #include <StravoHost/FileServicesHandle.h>
 
+#include <utility>
+
 FileServicesHandle::FileServicesHandle() : raw_(INVALID_HANDLE_VALUE) {}
 
 FileServicesHandle::FileServicesHandle(boost::shared_ptr<StravoStorageApi::FileServicesIf> api,
                                        const HandleRecreationInfo& info, HANDLE raw)
     : raw_(raw), api_(std::move(api)), info_(info) {}
+
+FileServicesHandle::FileServicesHandle(boost::shared_ptr<StravoStorageApi::FileServicesIf> api,
+                                       HandleRecreationInfo&& info, HANDLE raw)
+    : raw_(raw), api_(std::move(api)), info_(std::move(info)) {}
 
 FileServicesHandle::FileServicesHandle(const FileServicesHandle& other) = default;
 

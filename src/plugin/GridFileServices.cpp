@@ -1,6 +1,7 @@
 #include <GridApi/GridFileServices.h>
 
 #include <string>
+#include <utility>
 
 #include <GridApi/CopyMoveCommands.h>
 #include <GridApi/CreateFileA.h>
@@ -29,7 +30,7 @@ BOOL toBool(const ErrorStatus& result) { return result.status > 0 ? TRUE : FALSE
 // Wraps the raw handle of an opening run into the handle object the server receives. It holds a
 // shared reference to this object, so the object must be held by a boost::shared_ptr; if it is not,
 // boost::bad_weak_ptr leaves the operation and the raw handle is closed first.
-FileServicesHandle wrapHandle(FileServicesIf& services, const HandleRecreationInfo& info, HANDLE raw,
+FileServicesHandle wrapHandle(FileServicesIf& services, HandleRecreationInfo&& info, HANDLE raw,
                               BOOL(WINAPI* closeRaw)(HANDLE)) {
     boost::shared_ptr<FileServicesIf> self;
     try {
@@ -38,7 +39,7 @@ FileServicesHandle wrapHandle(FileServicesIf& services, const HandleRecreationIn
         if (raw != INVALID_HANDLE_VALUE) closeRaw(raw);
         throw;
     }
-    return FileServicesHandle(std::move(self), info, raw);
+    return FileServicesHandle(std::move(self), std::move(info), raw);
 }
 
 BOOL WINAPI closeFile(HANDLE raw) { return systemCalls().CloseHandle(raw); }
@@ -122,7 +123,7 @@ FileServicesHandle GridFileServices::CreateFileA(const char* fileName, DWORD des
         info.flagsAndAttributes = command.getFlagsAndAttributes();
         info.templateFile = static_cast<void*>(templateFile);
     }
-    return wrapHandle(*this, info, result.handle, closeFile);
+    return wrapHandle(*this, std::move(info), result.handle, closeFile);
 }
 
 BOOL GridFileServices::DeleteFileA(const char* fileName) {
@@ -144,7 +145,7 @@ FileServicesHandle GridFileServices::FindFirstFileA(const char* fileName, WIN32_
     // A search handle's record carries only the pattern.
     HandleRecreationInfo info;
     if (result.status != 0) info.fileName = fileName;
-    return wrapHandle(*this, info, result.handle, closeSearch);
+    return wrapHandle(*this, std::move(info), result.handle, closeSearch);
 }
 
 BOOL GridFileServices::FindNextFileA(FileServicesHandle& findHandle, WIN32_FIND_DATAA* findData) {

@@ -37,6 +37,9 @@ class STRAVOHOST_API FileServicesHandle {
     FileServicesHandle();
     FileServicesHandle(boost::shared_ptr<StravoStorageApi::FileServicesIf> api, const HandleRecreationInfo& info,
                        HANDLE raw);
+    // The same, taking the record over.
+    FileServicesHandle(boost::shared_ptr<StravoStorageApi::FileServicesIf> api, HandleRecreationInfo&& info,
+                       HANDLE raw);
     FileServicesHandle(const FileServicesHandle& other);
     FileServicesHandle& operator=(const FileServicesHandle& other);
     FileServicesHandle(FileServicesHandle&& other) noexcept;
