@@ -114,6 +114,15 @@ GRIDPLATFORM_API BOOL RemoveDirectoryTreeA(LPCSTR pathName) {
         path = found;
         if (::lstat(path.c_str(), &info) != 0) return fail(FALSE, win32FromErrno(errno, ErrnoContext::Path));
     }
+    // A share's own directory is not removed: its contents are, and the removal then fails as
+    // removing a share root does on Windows.
+    if (t.parsed.kind == ParsedPath::Kind::Unc && t.parsed.parts.empty() && S_ISDIR(info.st_mode)) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return fail(FALSE, win32FromErrno(errno, ErrnoContext::Path));
+        Removal removal;
+        removeChildren(fd, removal);
+        return fail(FALSE, removal.error ? removal.error : DWORD(ERROR_ACCESS_DENIED));
+    }
     const std::string::size_type slash = path.find_last_of('/');
     const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +76,18 @@ TEST_F(LinuxOnlyTest, MovesAcrossFileSystemsCopyOnlyWhenAllowed) {
     EXPECT_FALSE(exists(path("src")));
     EXPECT_FALSE(exists(elsewhere));
     EXPECT_EQ(readFile(path("old")), "moved data");
+}
+
+TEST_F(LinuxOnlyTest, ARecursiveRemovalEmptiesAShareButKeepsIt) {
+    const std::string root =
+        std::string(std::getenv("GRIDAPI_UNC_ROOT")) + "/gridtest/scratch-" + std::to_string(::getpid());
+    ASSERT_EQ(0, ::mkdir(root.c_str(), 0755));
+    const std::string share = "\\\\gridtest\\scratch-" + std::to_string(::getpid());
+    ASSERT_TRUE(CreateDirectoryA((share + "\\d").c_str(), nullptr));
+    EXPECT_FALSE(RemoveDirectoryTreeA(share.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((share + "\\d").c_str()));
+    EXPECT_EQ(0, ::rmdir(root.c_str())) << "the share's own directory stays";
 }
 
 TEST(LastErrorTest, EachThreadHasItsOwn) {
