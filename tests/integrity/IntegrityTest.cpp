@@ -73,8 +73,10 @@ struct Totals {
 
     std::string summary(const char* what) const {
         std::ostringstream text;
-        text << what << ": " << seeds << " seeds, " << operations << " operations, " << bytesVerified
-             << " bytes verified, " << faults << " faults injected into " << platformCalls << " platform calls ("
+        text << what << ": ";
+        if (seeds) text << seeds << " seeds, ";
+        text << operations << " operations, " << bytesVerified << " bytes verified, " << faults
+             << " faults injected into " << platformCalls << " platform calls ("
              << (platformCalls ? 100.0 * faults / platformCalls : 0.0) << " %), " << retries << " retries, "
              << recreations << " handle re-creations, " << mismatches << " mismatches";
         return text.str();

@@ -63,6 +63,56 @@ const Row rows[] = {
     {"CopyFileA overwriting: the repeat copies again; the lost attempt's error stays", "CopyFileA", false,
      [](Services& s, const std::string& f) { return s->CopyFileA((f + ".src").c_str(), f.c_str(), FALSE); }, TRUE,
      ERROR_NETNAME_DELETED, 1, true},
+    {"RemoveDirectoryA (empty directory): the repeat meets 2, retried until the rule runs out", "RemoveDirectoryA",
+     false,
+     [](Services& s, const std::string& f) {
+         s->CreateDirectoryA(f.c_str(), nullptr);
+         return s->RemoveDirectoryA(f.c_str(), 0);
+     },
+     FALSE, ERROR_FILE_NOT_FOUND, 16, false},
+    {"RemoveDirectoryA (tree): the repeat finds nothing, which counts as removed", "RemoveDirectoryTreeA", false,
+     [](Services& s, const std::string& f) {
+         s->CreateDirectoryA(f.c_str(), nullptr);
+         return s->RemoveDirectoryA(f.c_str(), 1);
+     },
+     TRUE, ERROR_NETNAME_DELETED, 1, false},
+    {"CloseHandle (one attempt): FALSE with 64, and the caller's repeat meets 6", "CloseHandle", true,
+     [](Services& s, const std::string& f) {
+         FileServicesHandle h =
+             s->CreateFileA(f.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, FileServicesHandle());
+         if (s->CloseHandle(h) || GetLastError() != ERROR_NETNAME_DELETED) return TRUE;
+         return s->CloseHandle(h);
+     },
+     FALSE, ERROR_INVALID_HANDLE, 0, true},
+    {"SetFilePointerEx (one attempt): FALSE with 64, yet the pointer has moved", "SetFilePointerEx", true,
+     [](Services& s, const std::string& f) {
+         FileServicesHandle h =
+             s->CreateFileA(f.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, FileServicesHandle());
+         LARGE_INTEGER move;
+         move.QuadPart = 10;
+         LARGE_INTEGER now;
+         const BOOL moved = s->SetFilePointerEx(h, move, &now, FILE_CURRENT);
+         move.QuadPart = 0;
+         const BOOL at10 = !moved && s->SetFilePointerEx(h, move, &now, FILE_CURRENT) && now.QuadPart == 10;
+         s->CloseHandle(h);
+         return at10;
+     },
+     TRUE, ERROR_NETNAME_DELETED, 0, true},
+    {"LockFileEx (one attempt): FALSE with 64 on a lock now held; the caller's repeat meets 33", "LockFileEx", true,
+     [](Services& s, const std::string& f) {
+         FileServicesHandle h = s->CreateFileA(f.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                               FileServicesHandle());
+         OVERLAPPED at = {};
+         const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+         BOOL locked = s->LockFileEx(h, flags, 0, 1, 0, &at);
+         if (!locked) locked = s->LockFileEx(h, flags, 0, 1, 0, &at);
+         const DWORD error = GetLastError();
+         s->UnlockFileEx(h, 0, 1, 0, &at);
+         s->CloseHandle(h);
+         SetLastError(error);
+         return locked;
+     },
+     FALSE, ERROR_LOCK_VIOLATION, 0, true},
     {"MoveFileA: the repeat meets 2 (the source is gone), retried until the rule runs out", "", false,
      [](Services& s, const std::string& f) {
          s->MoveFileA((f + ".src").c_str(), f.c_str(), 0);
