@@ -3,6 +3,7 @@
 // meets the result of the first. One row per operation.
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -120,6 +121,12 @@ const Row rows[] = {
      },
      FALSE, ERROR_FILE_NOT_FOUND, 16, true},
 };
+
+// The row's operation (its name up to the colon), for the test's name.
+void PrintTo(const Row& row, std::ostream* out) {
+    const std::string name = row.name;
+    *out << name.substr(0, name.find(':'));
+}
 
 class LostAnswerTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Row> {};
 
