@@ -19,6 +19,9 @@ namespace {
 
 typedef boost::shared_ptr<StravoStorageApi::FileServicesIf> Services;
 
+// A success whose last error Win32 leaves unspecified (the two builds differ there): not checked.
+const DWORD unspecified = 0xFFFFFFFF;
+
 // The fault's call ("" for none: the operation is made twice in a row, as a retry after a lost
 // answer makes it, where the platform call is not reached through the table), the operation, and
 // what the caller sees: result, last error, granted retries, and whether the target exists after.
@@ -61,9 +64,9 @@ const Row rows[] = {
     {"CopyFileA failing if the target exists: the repeat meets 80", "CopyFileA", false,
      [](Services& s, const std::string& f) { return s->CopyFileA((f + ".src").c_str(), f.c_str(), TRUE); }, FALSE,
      ERROR_FILE_EXISTS, 1, true},
-    {"CopyFileA overwriting: the repeat copies again; the lost attempt's error stays", "CopyFileA", false,
+    {"CopyFileA overwriting: the repeat copies again", "CopyFileA", false,
      [](Services& s, const std::string& f) { return s->CopyFileA((f + ".src").c_str(), f.c_str(), FALSE); }, TRUE,
-     ERROR_NETNAME_DELETED, 1, true},
+     unspecified, 1, true},
     {"RemoveDirectoryA (empty directory): the repeat meets 2, retried until the rule runs out", "RemoveDirectoryA",
      false,
      [](Services& s, const std::string& f) {
@@ -76,7 +79,7 @@ const Row rows[] = {
          s->CreateDirectoryA(f.c_str(), nullptr);
          return s->RemoveDirectoryA(f.c_str(), 1);
      },
-     TRUE, ERROR_NETNAME_DELETED, 1, false},
+     TRUE, unspecified, 1, false},
     {"CloseHandle (one attempt): FALSE with 64, and the caller's repeat meets 6", "CloseHandle", true,
      [](Services& s, const std::string& f) {
          FileServicesHandle h =
@@ -159,7 +162,9 @@ TEST_P(LostAnswerTest, TheCallerSeesWhatTheRepeatMeets) {
     const DWORD error = GetLastError();
     GridApi::FaultInjector::clear();
     EXPECT_EQ(row.result, result);
-    EXPECT_EQ(row.lastError, error);
+    if (row.lastError != unspecified) {
+        EXPECT_EQ(row.lastError, error);
+    }
     EXPECT_EQ(row.retries, retries);
     EXPECT_EQ(row.fileAfter, GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES);
     if (*row.faultedCall) {
