@@ -86,7 +86,7 @@ soak: deps
 		{ cat build/soak-build.log; exit 1; }
 	@start=$$(date +%s); \
 	GRIDAPI_UNC_ROOT=$(CURDIR)/build/linux/unc GRIDTEST_SEEDS=$(SOAK_SEEDS) GRIDTEST_TRANSFER_MIB=$(SOAK_MIB) \
-		build/linux/bin/grid-integrity-tests --gtest_filter='IntegrityTest.*' >build/soak.log 2>&1; rc=$$?; \
+		build/linux/bin/grid-integrity-tests --gtest_filter='*IntegrityTest.*' >build/soak.log 2>&1; rc=$$?; \
 	grep -E 'mismatches$$|\[  FAILED|: Failure$$' build/soak.log; \
 	echo "soak: $$(( $$(date +%s) - start )) s, $$([ $$rc = 0 ] && echo 'passed: 0 mismatches' || echo 'FAILED (build/soak.log)')"; \
 	exit $$rc

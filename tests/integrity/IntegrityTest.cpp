@@ -96,7 +96,7 @@ struct Mismatch {
     std::string what;
 };
 
-class IntegrityTest : public gridtest::HostShareTest {
+class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<FaultMode> {
   protected:
     void SetUp() override {
         HostShareTest::SetUp();
@@ -387,24 +387,19 @@ class IntegrityTest : public gridtest::HostShareTest {
     const char* name_ = "";
 };
 
-TEST_F(IntegrityTest, SeedsWithFailuresBeforeTheFile) {
-    name_ = "failures before the file";
-    runSeeds(FaultMode::failBefore);
+TEST_P(IntegrityTest, Seeds) {
+    name_ = GetParam() == FaultMode::failBefore ? "seeds, failures before the file" : "seeds, lost answers";
+    runSeeds(GetParam());
 }
 
-TEST_F(IntegrityTest, SeedsWithLostAnswers) {
-    name_ = "lost answers";
-    runSeeds(FaultMode::lostAnswer);
+TEST_P(IntegrityTest, Transfer) {
+    name_ = GetParam() == FaultMode::failBefore ? "transfer, failures before the file" : "transfer, lost answers";
+    runTransfer(GetParam());
 }
 
-TEST_F(IntegrityTest, TransferWithFailuresBeforeTheFile) {
-    name_ = "transfer, failures before the file";
-    runTransfer(FaultMode::failBefore);
-}
-
-TEST_F(IntegrityTest, TransferWithLostAnswers) {
-    name_ = "transfer, lost answers";
-    runTransfer(FaultMode::lostAnswer);
-}
+INSTANTIATE_TEST_SUITE_P(FaultModes, IntegrityTest, ::testing::Values(FaultMode::failBefore, FaultMode::lostAnswer),
+                         [](const ::testing::TestParamInfo<FaultMode>& info) {
+                             return info.param == FaultMode::failBefore ? "FailBefore" : "LostAnswer";
+                         });
 
 }  // namespace
