@@ -8,6 +8,7 @@
 // GRIDTEST_SEEDS (default 200) and GRIDTEST_TRANSFER_MIB (default 8) make the same program the soak
 // run (`make soak`).
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -212,7 +213,7 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                     data.assign(size, 0);
                     DWORD got = 0;
                     check(services_->ReadFile(h, data.data(), size, &got, nullptr), "the read failed");
-                    check(got == expected.size() && std::memcmp(data.data(), expected.data(), got) == 0,
+                    check(got == expected.size() && std::equal(expected.begin(), expected.end(), data.begin()),
                           "the read returned other bytes (" + std::to_string(got) + " of " +
                               std::to_string(expected.size()) + ")");
                     totals_.bytesVerified += got;
