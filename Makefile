@@ -4,9 +4,11 @@
 #               every test (linux-tsan: those labelled tsan) and a short libFuzzer run of the name
 #               harnesses over their seed corpora
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
+#   make soak   the integrity workload at length: SOAK_SEEDS seeds per fault mode (default 1000) and a
+#               SOAK_MIB transfer (default 256), with a summary per part
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test deps build-linux test-linux test-linux-asan test-linux-tsan test-windows build-fuzz test-fuzz fuzz
+.PHONY: demo test soak deps build-linux test-linux test-linux-asan test-linux-tsan test-windows build-fuzz test-fuzz fuzz
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -73,6 +75,21 @@ fuzz: build-fuzz
 		mkdir -p build/fuzz/work-$$h && \
 		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
 	done
+
+# The seeded integrity workload of tests/integrity under injected faults, at length (Linux build).
+SOAK_SEEDS ?= 1000
+SOAK_MIB ?= 256
+
+soak: deps
+	@mkdir -p build
+	@{ cmake --preset linux && cmake --build --preset linux --target grid-integrity-tests; } >build/soak-build.log 2>&1 || \
+		{ cat build/soak-build.log; exit 1; }
+	@start=$$(date +%s); \
+	GRIDAPI_UNC_ROOT=$(CURDIR)/build/linux/unc GRIDTEST_SEEDS=$(SOAK_SEEDS) GRIDTEST_TRANSFER_MIB=$(SOAK_MIB) \
+		build/linux/bin/grid-integrity-tests --gtest_filter='*IntegrityTest.*' >build/soak.log 2>&1; rc=$$?; \
+	grep -E 'mismatches$$|\[  FAILED|: Failure$$' build/soak.log; \
+	echo "soak: $$(( $$(date +%s) - start )) s, $$([ $$rc = 0 ] && echo 'passed: 0 mismatches' || echo 'FAILED (build/soak.log)')"; \
+	exit $$rc
 
 test: deps
 	$(MAKE) --no-print-directory test-linux test-linux-asan test-linux-tsan test-windows test-fuzz

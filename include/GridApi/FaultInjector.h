@@ -1,19 +1,34 @@
 #pragma once
 
 // Fails chosen platform calls on purpose, for tests and for chaos drills of a host: a fault makes
-// the call return its failure value and set the chosen Win32 error, without calling through.
+// the call return its failure value and set the chosen Win32 error, either without calling through
+// (the request never reached the file) or after calling through (the call did its work and its
+// answer was lost on the way back).
 // Faults are installed in the system-call table; clear() puts the injected entries back. Faults may
 // be added and cleared while other threads make calls through the table (a chaos drill on a live
 // host): a call sees the fault either before or after the change.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <platform/win32.h>
 
 #include <GridApi/Export.h>
 
 namespace GridApi {
+
+// How a failing call fails.
+enum class FaultMode {
+    // The call is not made: the failure value and the error, nothing else (output arguments as
+    // they were).
+    failBefore,
+    // The call is made and its answer replaced by the failure value and the error, as when a
+    // share's reply is lost. ReadFile and WriteFile report 0 bytes, as Win32 leaves the count on a
+    // failure. A handle that CreateFileA or FindFirstFileA made is closed again, as the dropped
+    // session closes the server's open; what the call did to the file stays.
+    lostAnswer
+};
 
 struct GRIDAPI_API Fault {
     // The platform call to fail, by its table name (e.g. "DeleteFileA").
@@ -28,6 +43,10 @@ struct GRIDAPI_API Fault {
     // generator seeded with seed.
     double probability = 1.0;
     std::uint32_t seed = 1;
+    FaultMode mode = FaultMode::failBefore;
+    // When not empty, each failing call leaves one of these errors, drawn from the same generator,
+    // in place of `error`.
+    std::vector<DWORD> errors;
 };
 
 class GRIDAPI_API FaultInjector {
@@ -41,6 +60,8 @@ class GRIDAPI_API FaultInjector {
     // Calls of the named function seen since its fault was added, and how many of them failed.
     static std::uint64_t calls(const std::string& call);
     static std::uint64_t injected(const std::string& call);
+    // Failures injected into every call since the process started (not reset by add or clear).
+    static std::uint64_t injectedTotal();
 };
 
 }  // namespace GridApi

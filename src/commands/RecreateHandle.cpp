@@ -10,8 +10,9 @@ bool recreateHandle(FileServicesHandle& handle) {
     const boost::shared_ptr<StravoStorageApi::FileServicesIf> services = handle.api();
     if (!services) return false;
 
-    // A failed close of a lost (null) handle does not stop the re-creation.
-    if (!services->CloseHandle(handle) && static_cast<void*>(handle) != nullptr) return false;
+    // A failed close does not stop the re-creation: the handle is given up either way, and after a
+    // close whose answer was lost it is gone already, so stopping here would never re-create it.
+    services->CloseHandle(handle);
 
     FileServicesHandle templateFile;
     templateFile = info.templateFile;
@@ -21,7 +22,9 @@ bool recreateHandle(FileServicesHandle& handle) {
                               OPEN_ALWAYS, info.flagsAndAttributes, templateFile);
     if (static_cast<void*>(fresh) != INVALID_HANDLE_VALUE) {
         LONG high = info.currFilePointerHigh;
-        if (services->SetFilePointer(fresh, info.currFilePointerLow, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER) {
+        // A kept position whose low part is all ones answers INVALID_SET_FILE_POINTER with NO_ERROR.
+        if (services->SetFilePointer(fresh, info.currFilePointerLow, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+            ::GetLastError() == NO_ERROR) {
             handle = fresh;
             return true;
         }

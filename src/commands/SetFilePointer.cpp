@@ -25,8 +25,9 @@ ErrorStatus SetFilePointer::doOnce() {
     ErrorStatus result;
     const DWORD low = systemCalls().SetFilePointer(handle_, distanceToMove_, distanceToMoveHigh_, moveMethod_);
     *newPointerLow_ = static_cast<LONG>(low);
-    result.status = low != INVALID_SET_FILE_POINTER ? 1 : 0;
     result.lastError = ::GetLastError();
+    // With a high part, a position whose low part is all ones is a success that leaves NO_ERROR.
+    result.status = low != INVALID_SET_FILE_POINTER || (distanceToMoveHigh_ && result.lastError == NO_ERROR) ? 1 : 0;
     return result;
 }
 

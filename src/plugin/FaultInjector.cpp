@@ -1,7 +1,9 @@
 #include <GridApi/FaultInjector.h>
 
+#include <atomic>
 #include <mutex>
 #include <random>
+#include <tuple>
 
 #include <GridApi/SystemCalls.h>
 
@@ -36,6 +38,7 @@ struct Slot {
 };
 
 Slot slots[callCount];
+std::atomic<std::uint64_t> injectedSinceStart{0};
 
 int indexOf(const std::string& name) {
     for (int i = 0; i < callCount; ++i) {
@@ -44,22 +47,51 @@ int indexOf(const std::string& name) {
     return -1;
 }
 
-// Counts the call and says whether it fails (and with which error) or goes on to `next`.
-bool shouldFail(int index, DWORD& error, void*& next) {
+// What happens to one call: whether it fails, how, with which error, and where it goes on to.
+struct Decision {
+    bool fail = false;
+    FaultMode mode = FaultMode::failBefore;
+    DWORD error = 0;
+    void* next = nullptr;
+};
+
+// Counts the call and decides its fate.
+Decision decide(int index) {
+    Decision decision;
     Slot& slot = slots[index];
     std::lock_guard<std::mutex> lock(slot.mutex);
-    next = slot.next;
-    if (!slot.active) return false;  // cleared while this call was on its way in: it goes through
+    decision.next = slot.next;
+    if (!slot.active) return decision;  // cleared while this call was on its way in: it goes through
     const std::uint64_t n = ++slot.calls;
     const Fault& fault = slot.fault;
     const bool inWindow = n >= fault.fromCall && (fault.count == 0 || n - fault.fromCall < fault.count);
-    if (!inWindow) return false;
+    if (!inWindow) return decision;
     if (fault.probability < 1.0 && std::uniform_real_distribution<double>(0.0, 1.0)(slot.random) >= fault.probability) {
-        return false;
+        return decision;
     }
     ++slot.injected;
-    error = fault.error;
-    return true;
+    injectedSinceStart.fetch_add(1, std::memory_order_relaxed);
+    decision.fail = true;
+    decision.mode = fault.mode;
+    decision.error =
+        fault.errors.empty()
+            ? fault.error
+            : fault.errors[std::uniform_int_distribution<std::size_t>(0, fault.errors.size() - 1)(slot.random)];
+    return decision;
+}
+
+// What a lost answer leaves behind besides the failure value: the transfer count Win32 leaves on a
+// failure, and no handle the caller never received (the dropped session closes the server's open).
+template <int Index, class R, class... A>
+void afterLostAnswer(R result, A... args) {
+    if constexpr (Index == index_ReadFile || Index == index_WriteFile) {
+        LPDWORD done = std::get<3>(std::tie(args...));
+        if (done) *done = 0;
+    } else if constexpr (Index == index_CreateFileA) {
+        if (result != INVALID_HANDLE_VALUE) ::CloseHandle(result);
+    } else if constexpr (Index == index_FindFirstFileA) {
+        if (result != INVALID_HANDLE_VALUE) ::FindClose(result);
+    }
 }
 
 template <class F>
@@ -69,13 +101,12 @@ template <class R, class... A>
 struct Interposer<R(WINAPI*)(A...)> {
     template <int Index, R (*failure)()>
     static R WINAPI call(A... args) {
-        DWORD error = 0;
-        void* next = nullptr;
-        if (shouldFail(Index, error, next)) {
-            ::SetLastError(error);
-            return failure();
-        }
-        return fromPointer<R(WINAPI*)(A...)>(next)(args...);
+        const Decision decision = decide(Index);
+        const auto next = fromPointer<R(WINAPI*)(A...)>(decision.next);
+        if (!decision.fail) return next(args...);
+        if (decision.mode == FaultMode::lostAnswer) afterLostAnswer<Index>(next(args...), args...);
+        ::SetLastError(decision.error);
+        return failure();
     }
 };
 
@@ -103,8 +134,9 @@ void* (*const interposers[])() = {
 
 bool FaultInjector::add(const Fault& fault) {
     const int index = indexOf(fault.call);
-    // Calls are counted from 1, and a probability outside [0, 1] means nothing.
+    // Calls are counted from 1, and a probability outside [0, 1] or an unknown mode means nothing.
     if (index < 0 || fault.fromCall == 0 || !(fault.probability >= 0.0 && fault.probability <= 1.0)) return false;
+    if (fault.mode != FaultMode::failBefore && fault.mode != FaultMode::lostAnswer) return false;
     Slot& slot = slots[index];
     std::lock_guard<std::mutex> lock(slot.mutex);
     slot.fault = fault;
@@ -143,6 +175,8 @@ std::uint64_t FaultInjector::calls(const std::string& call) {
     std::lock_guard<std::mutex> lock(slots[index].mutex);
     return slots[index].calls;
 }
+
+std::uint64_t FaultInjector::injectedTotal() { return injectedSinceStart.load(std::memory_order_relaxed); }
 
 std::uint64_t FaultInjector::injected(const std::string& call) {
     const int index = indexOf(call);
