@@ -105,8 +105,10 @@ unmount_share() {
     wait "$sshfs_pid" 2>/dev/null || true
 }
 cleanup() {
-    [ -n "$sshfs_pid" ] && unmount_share
-    [ -n "$sshd_pid" ] && kill_server
+    local status=$?
+    if [ -n "$sshfs_pid" ]; then unmount_share; fi
+    if [ -n "$sshd_pid" ]; then kill_server; fi
+    exit $status
 }
 trap cleanup EXIT
 
