@@ -1,14 +1,15 @@
 # The two commands of this project (see README.md):
 #   make demo   installs what is missing, builds, and runs the demonstration
 #   make test   installs what is missing, builds the linux, linux-asan, linux-tsan and windows presets, runs
-#               every test (linux-tsan: those labelled tsan) and a short libFuzzer run of the name
-#               harnesses over their seed corpora
+#               every test (linux-tsan: those labelled tsan; linux: the real share outage, label outage,
+#               when namespaces and FUSE mounts can be made) and a short libFuzzer run of each harness
+#               over its seed corpus
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 #   make soak   the integrity workload at length: SOAK_SEEDS seeds per fault mode (default 1000) and a
 #               SOAK_MIB transfer (default 256), with a summary per part
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test soak deps build-linux test-linux test-linux-asan test-linux-tsan test-windows build-fuzz test-fuzz fuzz
+.PHONY: demo test soak deps build-linux test-linux test-linux-asan test-linux-tsan test-windows test-outage build-fuzz test-fuzz fuzz
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -53,9 +54,14 @@ test-linux-tsan: deps
 test-windows: deps
 	cmake --workflow --preset windows
 
-# The libFuzzer harnesses of tests/fuzz, built with clang in their own directory. Each run works on a
-# scratch corpus under build/fuzz and only reads the seeds in the tree.
-FUZZ_HARNESSES := path match
+# The real share outage alone (part of test-linux): sshfs over sshd in a private network namespace.
+test-outage: build-linux
+	ctest --preset linux -L outage
+
+# The libFuzzer harnesses of tests/fuzz, built with clang in their own directory: name mapping,
+# search patterns, the node-local settings file, gridctl's command line. Each run works on a scratch
+# corpus under build/fuzz and only reads the seeds in the tree.
+FUZZ_HARNESSES := path match settings gridctl
 FUZZ_SECONDS ?= 300
 
 build-fuzz: deps

@@ -13,6 +13,7 @@ packages=(
     libsqlite3-dev googletest libbenchmark-dev tcl
     clang libclang-rt-14-dev
     libcli11-dev nlohmann-json3-dev
+    openssh-server openssh-client sshfs fuse3 iproute2
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -32,11 +32,9 @@ void applyHostOptions(const Session& session, const GlobalOptions& options) {
     }
 }
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
-    resetCancel();
-    StravoHostControl::resetToDefaults();
+// Parses the command line and, unless parseOnly, runs the command it names.
+int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+                bool parseOnly) {
     Session session(out, err, terminal);
     GlobalOptions options;
     Action action;
@@ -79,6 +77,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return rc == 0 ? exitOk : exitUsage;
     }
     if (!action) return exitUsage;
+    if (parseOnly) return parsedToRun;
     try {
         applyHostOptions(session, options);
         if (terminal && session.logFile.empty()) session.colourLog();
@@ -88,6 +87,18 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } catch (const std::exception& e) {
         return session.error("error", e.what(), exitSettings);
     }
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
+    resetCancel();
+    StravoHostControl::resetToDefaults();
+    return parseAndRun(args, out, err, terminal, false);
+}
+
+int parseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return parseAndRun(args, out, err, false, true);
 }
 
 }  // namespace gridctl

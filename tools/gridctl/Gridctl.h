@@ -39,6 +39,11 @@ enum ExitCode {
 // Runs the tool on argv-style arguments (args[0] is the program's name). terminal: err is a
 // terminal (live progress, coloured log lines).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal = false);
+// Parses the arguments as run() does and stops there: nothing is loaded, changed or run. Returns
+// parsedToRun when a command would run, else what run() returns for that command line (exitUsage, or
+// exitOk after --help).
+const int parsedToRun = -1;
+int parseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Ctrl-C: the first one sets the flag; waits end at once and the waiting function says "give up".
 void installInterruptHandler();
