@@ -35,6 +35,9 @@ void setUp() {
     int fd = open(posix("data.bin").c_str(), O_CREAT | O_WRONLY, 0666);
     if (fd < 0 || write(fd, data.data(), data.size()) != kFileSize) std::abort();
     close(fd);
+    // The same file two directories down: a name whose way crosses directories that might be links.
+    if (mkdir(posix("deep").c_str(), 0777) || mkdir(posix("deep/er").c_str(), 0777)) std::abort();
+    if (link(posix("data.bin").c_str(), posix("deep/er/data.bin").c_str())) std::abort();
     mkdir(posix("many").c_str(), 0777);
     for (int i = 0; i < kEntries; ++i) {
         fd = open(posix("many/entry-" + std::to_string(i) + ".dat").c_str(), O_CREAT | O_WRONLY, 0666);
@@ -66,6 +69,26 @@ void BM_OpenClose_Win32(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OpenClose_Win32);
+
+void BM_OpenCloseDeep_Posix(benchmark::State& state) {
+    const std::string p = posix("deep/er/data.bin");
+    for (auto _ : state) {
+        const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        benchmark::DoNotOptimize(fd);
+        close(fd);
+    }
+}
+BENCHMARK(BM_OpenCloseDeep_Posix);
+
+void BM_OpenCloseDeep_Win32(benchmark::State& state) {
+    const std::string p = unc("deep\\er\\data.bin");
+    for (auto _ : state) {
+        HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        benchmark::DoNotOptimize(h);
+        CloseHandle(h);
+    }
+}
+BENCHMARK(BM_OpenCloseDeep_Win32);
 
 // Sequential reads over a 1 MiB file, starting over at its end.
 void BM_Read_Posix(benchmark::State& state) {
@@ -135,6 +158,19 @@ void BM_Attributes_Win32(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(GetFileAttributesA(p.c_str()));
 }
 BENCHMARK(BM_Attributes_Win32);
+
+void BM_AttributesDeep_Posix(benchmark::State& state) {
+    const std::string p = posix("deep/er/data.bin");
+    struct stat st;
+    for (auto _ : state) benchmark::DoNotOptimize(stat(p.c_str(), &st));
+}
+BENCHMARK(BM_AttributesDeep_Posix);
+
+void BM_AttributesDeep_Win32(benchmark::State& state) {
+    const std::string p = unc("deep\\er\\data.bin");
+    for (auto _ : state) benchmark::DoNotOptimize(GetFileAttributesA(p.c_str()));
+}
+BENCHMARK(BM_AttributesDeep_Win32);
 
 // A new file: created, closed and removed again (the name is missing each time).
 void BM_NewFile_Posix(benchmark::State& state) {
