@@ -22,7 +22,10 @@ constexpr long kFileSize = 1 << 20;
 constexpr int kEntries = 1000;
 
 std::string posix(const std::string& name) { return g_root + "/" + name; }
-std::string unc(const std::string& name) { return kShare + "\\" + name; }
+std::string unc(std::string name) {
+    for (char& c : name) c = c == '/' ? '\\' : c;
+    return kShare + "\\" + name;
+}
 
 void setUp() {
     char tmpl[] = "/tmp/grid-bench-XXXXXX";
@@ -50,45 +53,28 @@ void tearDown() {
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", g_root.c_str());
 }
 
-void BM_OpenClose_Posix(benchmark::State& state) {
-    const std::string p = posix("data.bin");
+// `name` below the share, with '/' between directories.
+void BM_OpenClose_Posix(benchmark::State& state, const char* name) {
+    const std::string p = posix(name);
     for (auto _ : state) {
         const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
         benchmark::DoNotOptimize(fd);
         close(fd);
     }
 }
-BENCHMARK(BM_OpenClose_Posix);
+BENCHMARK_CAPTURE(BM_OpenClose_Posix, share, "data.bin");
+BENCHMARK_CAPTURE(BM_OpenClose_Posix, down, "deep/er/data.bin");
 
-void BM_OpenClose_Win32(benchmark::State& state) {
-    const std::string p = unc("data.bin");
+void BM_OpenClose_Win32(benchmark::State& state, const char* name) {
+    const std::string p = unc(name);
     for (auto _ : state) {
         HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         benchmark::DoNotOptimize(h);
         CloseHandle(h);
     }
 }
-BENCHMARK(BM_OpenClose_Win32);
-
-void BM_OpenCloseDeep_Posix(benchmark::State& state) {
-    const std::string p = posix("deep/er/data.bin");
-    for (auto _ : state) {
-        const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
-        benchmark::DoNotOptimize(fd);
-        close(fd);
-    }
-}
-BENCHMARK(BM_OpenCloseDeep_Posix);
-
-void BM_OpenCloseDeep_Win32(benchmark::State& state) {
-    const std::string p = unc("deep\\er\\data.bin");
-    for (auto _ : state) {
-        HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        benchmark::DoNotOptimize(h);
-        CloseHandle(h);
-    }
-}
-BENCHMARK(BM_OpenCloseDeep_Win32);
+BENCHMARK_CAPTURE(BM_OpenClose_Win32, share, "data.bin");
+BENCHMARK_CAPTURE(BM_OpenClose_Win32, down, "deep/er/data.bin");
 
 // Sequential reads over a 1 MiB file, starting over at its end.
 void BM_Read_Posix(benchmark::State& state) {
@@ -146,31 +132,20 @@ void BM_Write_Win32(benchmark::State& state) {
 }
 BENCHMARK(BM_Write_Win32)->Arg(4096)->Arg(65536);
 
-void BM_Attributes_Posix(benchmark::State& state) {
-    const std::string p = posix("data.bin");
+void BM_Attributes_Posix(benchmark::State& state, const char* name) {
+    const std::string p = posix(name);
     struct stat st;
     for (auto _ : state) benchmark::DoNotOptimize(stat(p.c_str(), &st));
 }
-BENCHMARK(BM_Attributes_Posix);
+BENCHMARK_CAPTURE(BM_Attributes_Posix, share, "data.bin");
+BENCHMARK_CAPTURE(BM_Attributes_Posix, down, "deep/er/data.bin");
 
-void BM_Attributes_Win32(benchmark::State& state) {
-    const std::string p = unc("data.bin");
+void BM_Attributes_Win32(benchmark::State& state, const char* name) {
+    const std::string p = unc(name);
     for (auto _ : state) benchmark::DoNotOptimize(GetFileAttributesA(p.c_str()));
 }
-BENCHMARK(BM_Attributes_Win32);
-
-void BM_AttributesDeep_Posix(benchmark::State& state) {
-    const std::string p = posix("deep/er/data.bin");
-    struct stat st;
-    for (auto _ : state) benchmark::DoNotOptimize(stat(p.c_str(), &st));
-}
-BENCHMARK(BM_AttributesDeep_Posix);
-
-void BM_AttributesDeep_Win32(benchmark::State& state) {
-    const std::string p = unc("deep\\er\\data.bin");
-    for (auto _ : state) benchmark::DoNotOptimize(GetFileAttributesA(p.c_str()));
-}
-BENCHMARK(BM_AttributesDeep_Win32);
+BENCHMARK_CAPTURE(BM_Attributes_Win32, share, "data.bin");
+BENCHMARK_CAPTURE(BM_Attributes_Win32, down, "deep/er/data.bin");
 
 // A new file: created, closed and removed again (the name is missing each time).
 void BM_NewFile_Posix(benchmark::State& state) {
