@@ -51,12 +51,15 @@ class EscapeTest : public TestShare {
         ASSERT_EQ(symlink("../..", (mine_ + "/up").c_str()), 0);                           // relative, out
         ASSERT_EQ(symlink((root + "/" + victim_).c_str(), (mine_ + "/file").c_str()), 0);  // a file out
         ASSERT_EQ(symlink(("../" + victim_).c_str(), (mine_ + "/in").c_str()), 0);         // stays inside
+        // Directly in the share, where an attribute lookup needs no walk beneath the share.
+        ASSERT_EQ(symlink(outside_[1].c_str(), (share_ + "/" + victim_ + ".out").c_str()), 0);
+        ASSERT_EQ(symlink((outside_[1] + "/missing").c_str(), (share_ + "/" + victim_ + ".dangling").c_str()), 0);
     }
     void TearDown() override {
         for (const std::string& d : outside_) unlink((d + "/" + victim_).c_str());
         for (const char* link : {"/out", "/up", "/file", "/in"}) unlink((mine_ + link).c_str());
         // What the changing calls made of the decoy inside the share.
-        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new"}) {
+        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new", ".out", ".dangling"}) {
             unlink((share_ + "/" + victim_ + suffix).c_str());
         }
         rmdir((share_ + "/" + victim_ + ".dir").c_str());
@@ -121,6 +124,37 @@ TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
         SCOPED_TRACE(outside_[i]);
         EXPECT_EQ(slurp(outside_[i] + "/" + v), "outside");
         EXPECT_EQ(entries(outside_[i]), before[i]);
+    }
+}
+
+// The attribute calls resolve a name in the call itself, a name directly in the share without a
+// walk beneath it: a link there is judged as one further down.
+TEST_F(EscapeTest, AttributesOfLinksLeadingOutAreRefusedAtEveryDepth) {
+    const std::string s = gridtest::shareRoot() + "\\";
+    struct Row {
+        std::string name;
+        DWORD error;  // 0: the attributes of what lies inside
+    };
+    const Row rows[] = {
+        {s + victim_ + ".out", ERROR_ACCESS_DENIED},
+        {s + victim_ + ".out\\" + victim_, ERROR_ACCESS_DENIED},
+        {s + victim_ + ".dangling", ERROR_ACCESS_DENIED},
+        {path("out"), ERROR_ACCESS_DENIED},
+        {path("OUT\\" + victim_), ERROR_ACCESS_DENIED},
+        {path("file"), ERROR_ACCESS_DENIED},
+        {path("in"), 0},
+        {s + victim_, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const BOOL ex = GetFileAttributesExA(row.name.c_str(), GetFileExInfoStandard, &data);
+        EXPECT_EQ(ex ? 0u : GetLastError(), row.error);
+        const DWORD attributes = GetFileAttributesA(row.name.c_str());
+        EXPECT_EQ(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0u, row.error);
+        if (!row.error) {
+            EXPECT_EQ(data.nFileSizeLow, 6u);  // "inside", not "outside"
+        }
     }
 }
 
