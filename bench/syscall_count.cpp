@@ -75,6 +75,23 @@ int main() {
                 [&] { services->WriteFile(o, buffer.data(), size, &done, nullptr); });
         services->CloseHandle(o);
     }
+    // A new file each run, directly in the share and two directories down (made beforehand).
+    const std::string share = file.substr(0, file.rfind('\\'));
+    CreateDirectoryA((share + "\\grid-syscalls").c_str(), nullptr);
+    CreateDirectoryA((share + "\\grid-syscalls\\deep").c_str(), nullptr);
+    for (const char* where : {"", "\\grid-syscalls\\deep"}) {
+        std::vector<std::string> names;
+        for (int i = 0; i < runs; ++i) names.push_back(share + where + "\\grid-new-" + std::to_string(i) + ".bin");
+        int next = 0;
+        const std::string down = *where ? ", two directories down" : "";
+        measure(("CreateFileA new file+CloseHandle bare" + down).c_str(), [&] {
+            CloseHandle(CreateFileA(names[next++].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        });
+        measure(("GetFileAttributesA bare" + down).c_str(), [&] { GetFileAttributesA(names[0].c_str()); });
+        for (const std::string& name : names) DeleteFileA(name.c_str());
+    }
+    RemoveDirectoryA((share + "\\grid-syscalls\\deep").c_str());
+    RemoveDirectoryA((share + "\\grid-syscalls").c_str());
     DeleteFileA(file.c_str());
     return 0;
 }

@@ -22,7 +22,10 @@ constexpr long kFileSize = 1 << 20;
 constexpr int kEntries = 1000;
 
 std::string posix(const std::string& name) { return g_root + "/" + name; }
-std::string unc(const std::string& name) { return kShare + "\\" + name; }
+std::string unc(std::string name) {
+    for (char& c : name) c = c == '/' ? '\\' : c;
+    return kShare + "\\" + name;
+}
 
 void setUp() {
     char tmpl[] = "/tmp/grid-bench-XXXXXX";
@@ -35,6 +38,9 @@ void setUp() {
     int fd = open(posix("data.bin").c_str(), O_CREAT | O_WRONLY, 0666);
     if (fd < 0 || write(fd, data.data(), data.size()) != kFileSize) std::abort();
     close(fd);
+    // The same file two directories down: a name whose way crosses directories that might be links.
+    if (mkdir(posix("deep").c_str(), 0777) || mkdir(posix("deep/er").c_str(), 0777)) std::abort();
+    if (link(posix("data.bin").c_str(), posix("deep/er/data.bin").c_str())) std::abort();
     mkdir(posix("many").c_str(), 0777);
     for (int i = 0; i < kEntries; ++i) {
         fd = open(posix("many/entry-" + std::to_string(i) + ".dat").c_str(), O_CREAT | O_WRONLY, 0666);
@@ -47,25 +53,28 @@ void tearDown() {
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", g_root.c_str());
 }
 
-void BM_OpenClose_Posix(benchmark::State& state) {
-    const std::string p = posix("data.bin");
+// `name` below the share, with '/' between directories.
+void BM_OpenClose_Posix(benchmark::State& state, const char* name) {
+    const std::string p = posix(name);
     for (auto _ : state) {
         const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
         benchmark::DoNotOptimize(fd);
         close(fd);
     }
 }
-BENCHMARK(BM_OpenClose_Posix);
+BENCHMARK_CAPTURE(BM_OpenClose_Posix, share, "data.bin");
+BENCHMARK_CAPTURE(BM_OpenClose_Posix, down, "deep/er/data.bin");
 
-void BM_OpenClose_Win32(benchmark::State& state) {
-    const std::string p = unc("data.bin");
+void BM_OpenClose_Win32(benchmark::State& state, const char* name) {
+    const std::string p = unc(name);
     for (auto _ : state) {
         HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         benchmark::DoNotOptimize(h);
         CloseHandle(h);
     }
 }
-BENCHMARK(BM_OpenClose_Win32);
+BENCHMARK_CAPTURE(BM_OpenClose_Win32, share, "data.bin");
+BENCHMARK_CAPTURE(BM_OpenClose_Win32, down, "deep/er/data.bin");
 
 // Sequential reads over a 1 MiB file, starting over at its end.
 void BM_Read_Posix(benchmark::State& state) {
@@ -123,18 +132,20 @@ void BM_Write_Win32(benchmark::State& state) {
 }
 BENCHMARK(BM_Write_Win32)->Arg(4096)->Arg(65536);
 
-void BM_Attributes_Posix(benchmark::State& state) {
-    const std::string p = posix("data.bin");
+void BM_Attributes_Posix(benchmark::State& state, const char* name) {
+    const std::string p = posix(name);
     struct stat st;
     for (auto _ : state) benchmark::DoNotOptimize(stat(p.c_str(), &st));
 }
-BENCHMARK(BM_Attributes_Posix);
+BENCHMARK_CAPTURE(BM_Attributes_Posix, share, "data.bin");
+BENCHMARK_CAPTURE(BM_Attributes_Posix, down, "deep/er/data.bin");
 
-void BM_Attributes_Win32(benchmark::State& state) {
-    const std::string p = unc("data.bin");
+void BM_Attributes_Win32(benchmark::State& state, const char* name) {
+    const std::string p = unc(name);
     for (auto _ : state) benchmark::DoNotOptimize(GetFileAttributesA(p.c_str()));
 }
-BENCHMARK(BM_Attributes_Win32);
+BENCHMARK_CAPTURE(BM_Attributes_Win32, share, "data.bin");
+BENCHMARK_CAPTURE(BM_Attributes_Win32, down, "deep/er/data.bin");
 
 // A new file: created, closed and removed again (the name is missing each time).
 void BM_NewFile_Posix(benchmark::State& state) {

@@ -61,7 +61,7 @@ bool unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP || err ==
 
 }  // namespace
 
-DWORD storedAttributes(const std::string& posix, const FileInfo& info) {
+DWORD storedAttributes(const char* posix, const FileInfo& info) {
     const FileKey key{info.dev, info.ino};
     {
         std::lock_guard<std::mutex> lock(g_attributeMutex);
@@ -72,7 +72,7 @@ DWORD storedAttributes(const std::string& posix, const FileInfo& info) {
         }
     }
     char text[16];
-    const ssize_t n = ::getxattr(posix.c_str(), kAttributeName, text, sizeof text - 1);
+    const ssize_t n = ::getxattr(posix, kAttributeName, text, sizeof text - 1);
     DWORD stored = 0;
     if (n > 0) {
         text[n] = '\0';

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <mutex>
+#include <string_view>
 
 namespace gridplatform {
 namespace {
@@ -151,17 +152,37 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     const mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     const bool backup = flags & FILE_FLAG_BACKUP_SEMANTICS;
 
-    std::string path = t.posix;
+    // The name as written is opened beneath its share (openTarget); `path` is set only once a
+    // lookup without regard to case found another name, or the name to create.
+    std::string path;
+    const auto openResolved = [&](int openFlags, mode_t mode) {
+        return path.empty() || path == t.posixView() ? openTarget(t, openFlags, mode)
+                                                     : ::open(path.c_str(), openFlags, mode);
+    };
+    // A directory opens only for reading (EISDIR otherwise), and only with backup semantics.
+    const auto openExisting = [&]() {
+        int opened = openResolved(oflags, 0);
+        if (opened < 0 && errno == EISDIR) {
+            if (disposition == CREATE_ALWAYS ||
+                (!backup && (disposition == OPEN_ALWAYS || disposition == CREATE_NEW))) {
+                errno = EACCES;
+                return -1;
+            }
+            opened = openResolved(O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+        }
+        return opened;
+    };
+    const bool scan = needsCaseScan(t);
     int fd = -1;
     bool existed = true;
     for (int attempt = 0; fd < 0; ++attempt) {
         if (attempt == 4) return fail(INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);  // the name keeps changing
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            fd = ::open(path.c_str(), oflags);
-            if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            fd = openExisting();
             if (fd >= 0) break;
             const int e = errno;
             if (e == EINTR) continue;
+            if (e == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
             if (attempt > 0 || (e != ENOENT && e != ENOTDIR))
                 return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
             std::string found;
@@ -173,23 +194,30 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
         int exactErr = 0;
         if (attempt == 0 && !t.parsed.trailingSeparator) {
             // The name as written first; only when it is missing does resolveForCreate look for it
-            // under another case (and check the parent).
-            if (disposition == CREATE_NEW) {
-                struct stat st;
-                if (::stat(path.c_str(), &st) == 0) return openFailed(-1, ERROR_FILE_EXISTS);
+            // under another case (and check the parent). Where the file system finds names without
+            // regard to case by itself, O_EXCL alone decides whether the name exists.
+            if (disposition == CREATE_NEW && scan) {
+                FileInfo st;
+                errno = statTarget(t, true, &st);
+                if (errno == 0) return openFailed(-1, ERROR_FILE_EXISTS);
             } else {
-                fd = ::open(path.c_str(), oflags);
-                if (fd < 0 && errno == EISDIR) {
-                    if (disposition == CREATE_ALWAYS || !backup) return openFailed(-1, ERROR_ACCESS_DENIED);
-                    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                }
-                if (fd >= 0) {
-                    existed = true;
-                    break;
+                fd = disposition == CREATE_NEW ? -1 : openExisting();
+                if (fd >= 0) break;
+                if (disposition == CREATE_NEW || (errno == ENOENT && !scan)) {
+                    fd = openTarget(t, oflags | O_CREAT | O_EXCL, createMode);
+                    if (fd >= 0) {
+                        existed = false;
+                        break;
+                    }
+                    if (errno == EEXIST) {
+                        if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
+                        continue;  // made by another meanwhile: opened as it is now
+                    }
                 }
             }
             exactErr = errno;
             if (exactErr == EINTR) continue;
+            if (exactErr == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
             if (exactErr != ENOENT && exactErr != ENOTDIR)
                 return openFailed(-1, win32FromErrno(exactErr, ErrnoContext::Path));
         }
@@ -197,20 +225,17 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
         if (const DWORD err = resolveForCreate(t, &path, &exists, exactErr)) return openFailed(-1, err);
         if (exists) {
             if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
-            fd = ::open(path.c_str(), oflags);
-            if (fd < 0 && errno == EISDIR) {
-                if (disposition == CREATE_ALWAYS || !backup) return openFailed(-1, ERROR_ACCESS_DENIED);
-                fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            }
+            fd = openExisting();
             existed = true;
         } else {
             if (t.parsed.trailingSeparator) return openFailed(-1, ERROR_INVALID_NAME);
-            fd = ::open(path.c_str(), oflags | O_CREAT | O_EXCL, createMode);
+            fd = openResolved(oflags | O_CREAT | O_EXCL, createMode);
             existed = false;
         }
         if (fd < 0) {
             const int e = errno;
             if (e == EINTR || e == EEXIST || e == ENOENT) continue;  // raced with another creator or deleter
+            if (e == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
             return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
         }
     }
@@ -258,7 +283,7 @@ using namespace gridplatform;
 
 GRIDPLATFORM_API HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                     DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
-    const Target t = mapPath(fileName);
+    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
     if (t.error) return fail(INVALID_HANDLE_VALUE, t.error);
     return openFile(t, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
 }

@@ -12,23 +12,29 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 
 namespace gridplatform {
 namespace {
 
-// statx() of an existing target, looked up exactly first and then without regard to case.
-DWORD statExisting(const Target& t, std::string* posix, FileInfo* info, bool followLinks = true) {
-    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
-    int e = statInfo(AT_FDCWD, t.posix.c_str(), flags, info);
-    if (e == 0) {
-        *posix = t.posix;
-        return 0;
-    }
-    std::string found;
-    if (const DWORD err = missingOrError(t, e, &found)) return err;
-    e = statInfo(AT_FDCWD, found.c_str(), flags, info);
+// statx() of an existing target, looked up exactly first (beneath its share unless mapPath
+// checked it) and then without regard to case. *found is set only when the name was found under
+// another case; it stays empty when the target's own POSIX path is the file.
+DWORD statName(const Target& t, std::string* found, FileInfo* info, bool followLinks = true) {
+    int e = statTarget(t, followLinks, info);
+    if (e == 0) return 0;
+    if (e == EXDEV) return ERROR_ACCESS_DENIED;
+    if (const DWORD err = missingOrError(t, e, found)) return err;
+    e = statInfo(AT_FDCWD, found->c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW, info);
     if (e) return win32FromErrno(e, ErrnoContext::Path);
-    *posix = found;
+    return 0;
+}
+
+// statName() with the POSIX path of what it found.
+DWORD statExisting(const Target& t, std::string* posix, FileInfo* info, bool followLinks = true) {
+    std::string found;
+    if (const DWORD err = statName(t, &found, info, followLinks)) return err;
+    *posix = found.empty() ? t.posixString() : std::move(found);
     return 0;
 }
 
@@ -134,11 +140,11 @@ std::string parentOf(const std::string& posix) {
 std::string win32FromParsed(const ParsedPath& p) {
     std::string out;
     if (p.kind == ParsedPath::Kind::Unc) {
-        out = "\\\\" + p.server + '\\' + p.share;
-        for (const std::string& part : p.parts) out += '\\' + part;
+        out.append("\\\\").append(p.server).append(1, '\\').append(p.share);
+        for (std::string_view part : p.parts) out.append(1, '\\').append(part);
         if (p.parts.empty()) out += '\\';
     } else {
-        for (const std::string& part : p.parts) out += '/' + part;
+        for (std::string_view part : p.parts) out.append(1, '/').append(part);
         if (out.empty()) out = "/";
     }
     return out;
@@ -245,7 +251,8 @@ GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, D
     if (exists) {
         if (existing.dev == info.dev && existing.ino == info.ino) {
             // The same file under another case: a rename to the name as the caller spelled it.
-            target = parentOf(target) + '/' + to.parsed.parts.back();
+            target = parentOf(target);
+            target.append(1, '/').append(to.parsed.parts.back());
             if (target == source) return TRUE;
             rc = ::rename(source.c_str(), target.c_str());
         } else {
@@ -276,24 +283,25 @@ GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, D
 }
 
 GRIDPLATFORM_API DWORD GetFileAttributesA(LPCSTR fileName) {
-    const Target t = mapPath(fileName);
+    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
     if (t.error) return fail(INVALID_FILE_ATTRIBUTES, t.error);
-    std::string path;
+    std::string found;
     FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info)) return fail(INVALID_FILE_ATTRIBUTES, err);
-    return attributesOf(info, storedAttributes(path, info));
+    if (const DWORD err = statName(t, &found, &info)) return fail(INVALID_FILE_ATTRIBUTES, err);
+    return attributesOf(info, storedAttributes(found.empty() ? t.posix.c_str() : found.c_str(), info));
 }
 
 GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId,
                                            LPVOID fileInformation) {
     if (infoLevelId != GetFileExInfoStandard) return fail(FALSE, ERROR_INVALID_PARAMETER);
-    const Target t = mapPath(fileName);
+    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
     if (t.error) return fail(FALSE, t.error);
-    std::string path;
+    std::string found;
     FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
+    if (const DWORD err = statName(t, &found, &info)) return fail(FALSE, err);
     auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(fileInformation);
-    data->dwFileAttributes = attributesOf(info, storedAttributes(path, info));
+    data->dwFileAttributes =
+        attributesOf(info, storedAttributes(found.empty() ? t.posix.c_str() : found.c_str(), info));
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);

@@ -28,7 +28,7 @@ struct FindObject : HandleObject {
 // `dirPath`: the POSIX directory the entry is in, for the attribute bits stored with the entry.
 void fillFindData(const std::string& dirPath, const char* name, const FileInfo& info, WIN32_FIND_DATAA* data) {
     std::memset(data, 0, sizeof *data);
-    data->dwFileAttributes = attributesOf(info, storedAttributes(dirPath + '/' + name, info));
+    data->dwFileAttributes = attributesOf(info, storedAttributes((dirPath + '/' + name).c_str(), info));
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
@@ -87,10 +87,10 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
     Target dirTarget = t;
     dirTarget.parsed.parts.pop_back();
     dirTarget.parsed.trailingSeparator = true;
-    dirTarget.posix = posixFromParsed(dirTarget.parsed, uncRoot());
+    writePosix(dirTarget.parsed, uncRoot(), &dirTarget.posix);  // shorter than the name: it fits
     f->dotDot = dirTarget.posix != "/";
 
-    std::string dirPath = dirTarget.posix;
+    std::string dirPath = dirTarget.posixString();
     DIR* dir = opendir(dirPath.c_str());
     if (!dir) {
         const int e = errno;

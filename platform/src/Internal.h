@@ -8,10 +8,12 @@
 #include <sys/types.h>
 
 #include <boost/container/small_vector.hpp>
+#include <boost/static_string/static_string.hpp>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #define GRIDPLATFORM_INTERNAL __attribute__((visibility("default")))
@@ -52,24 +54,41 @@ GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
 
 // ---- paths ------------------------------------------------------------------------------------
 
+// The longest name a parsed path or its POSIX form may reach (the joined current directory and
+// name for a relative one): longer gives 206. Both live in fixed buffers, so that mapping a name
+// allocates nothing.
+constexpr std::size_t kPathCapacity = 4096;
+using PosixPath = boost::static_strings::static_string<kPathCapacity>;
+
 struct ParsedPath {
     enum class Kind { Unc, Posix };
+    ParsedPath() = default;
+    // The views point into `text`: a copy points them into its own.
+    ParsedPath(const ParsedPath& other) { *this = other; }
+    ParsedPath& operator=(const ParsedPath& other);
+
     Kind kind = Kind::Posix;
-    std::string server;  // Unc only
-    std::string share;   // Unc only
-    // Below the share (Unc) or below "/" (Posix). Held in place up to eight parts, so that parsing
-    // a name of usual depth and short parts (up to 15 characters each) allocates nothing.
-    boost::container::small_vector<std::string, 8> parts;
+    std::string_view server;  // Unc only
+    std::string_view share;   // Unc only
+    // Below the share (Unc) or below "/" (Posix), as views into `text`. Held in place up to 136
+    // parts: a name under 260 characters never has more.
+    boost::container::small_vector<std::string_view, 136> parts;
     bool trailingSeparator = false;  // the caller's path ended in '\' or '/'
     DWORD error = 0;                 // nonzero: the path is malformed (123, 206, 3, 161)
+
+    // The components back to back, each copied once while parsing.
+    char text[kPathCapacity];
+    std::size_t textSize = 0;
 };
 
 // Lexical parsing of a Win32 path: separators, '.', '..', trailing dots and spaces, invalid names.
 // A relative path is taken relative to `cwd` (a path in the same Win32 form GetCurrentDirectoryA
 // returns). With `allowWildcards`, '*' and '?' are accepted in the last component.
-GRIDPLATFORM_INTERNAL ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcards);
+GRIDPLATFORM_INTERNAL ParsedPath parsePath(const char* path, std::string_view cwd, bool allowWildcards);
 
-// The POSIX path the parsed path maps to, without any file-system lookup.
+// The POSIX path the parsed path maps to, without any file-system lookup; false when it is longer
+// than kPathCapacity.
+bool writePosix(const ParsedPath& parsed, std::string_view uncRoot, PosixPath* out);
 GRIDPLATFORM_INTERNAL std::string posixFromParsed(const ParsedPath& parsed, const std::string& uncRoot);
 
 // The Win32 form of a POSIX directory: under the UNC root it becomes \\server\share\rest.
@@ -82,16 +101,43 @@ const std::string& uncRoot();
 std::string currentDirectory();
 
 struct FileInfo;
+struct ShareDir;
 
 // A parsed path and where it lives on the POSIX side.
 struct Target {
     ParsedPath parsed;
-    std::string posix;
+    PosixPath posix;
+    // The share the path lies in (its directory kept open), or null: not below a share, or the
+    // share cannot be opened.
+    std::shared_ptr<const ShareDir> share;
+    // Where the part below the share starts in `posix` (0: no share).
+    std::size_t belowShare = 0;
+    // Whether mapPath checked already that the name resolves inside its share; otherwise the call
+    // resolves it beneath the share itself (openTarget, statTarget).
+    bool checked = false;
     DWORD error = 0;
+    std::string_view posixView() const { return {posix.data(), posix.size()}; }
+    std::string posixString() const { return std::string(posixView()); }
 };
 
+// When the share check is made: by mapPath, before the call (for calls that work on the POSIX
+// path), or by the call itself through openTarget/statTarget.
+enum class ShareCheck { Now, InCall };
+
 // Parses `path` (null or empty -> 3, longer than `maxLength` -> 206) and maps it.
-Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH);
+Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH,
+               ShareCheck check = ShareCheck::Now);
+
+// Looks up the share of a target mapped below one (Target::share, Target::belowShare).
+void attachShare(Target* target);
+
+// Opens `target` with open(2) `flags` and `mode`, resolving it beneath its share
+// (openat2 RESOLVE_BENEATH) unless wideLinks(). Returns the descriptor, or -1 with errno set;
+// EXDEV: the name leads out of the share.
+int openTarget(const Target& target, int flags, mode_t mode = 0);
+// statx() of `target` resolved beneath its share, following a final link or not; 0 or the errno
+// (EXDEV: the name leads out of the share). A name directly in the share costs one statx().
+int statTarget(const Target& target, bool followLinks, FileInfo* info);
 
 // After an exact lookup of `target.posix` failed with ENOENT or ENOTDIR: looks the path up
 // component by component, each first exactly and then without regard to case. On success returns
@@ -125,6 +171,8 @@ bool caselessLookups();
 // in case: caselessLookups(), unless the share's file system is case-insensitive by itself (a
 // CIFS/SMB mount, or a share directory with the case-folding flag), found out once per share.
 bool needsCaseScan(const std::string& posix);
+// The same for a mapped target, from the share it holds.
+bool needsCaseScan(const Target& target);
 
 // Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
 bool wideLinks();
@@ -169,7 +217,7 @@ DWORD attributesOf(const FileInfo& info, DWORD stored = 0);
 // or 0 (none stored, or the file system keeps no extended attributes). `info` is the file's own
 // statx() information: its change time validates a small per-process cache, so that a repeated
 // lookup of an unchanged file costs no system call.
-DWORD storedAttributes(const std::string& posix, const FileInfo& info);
+DWORD storedAttributes(const char* posix, const FileInfo& info);
 // Stores the settable DOS attribute bits of `attributes` for the file at `posix`. Returns 0, or the
 // errno; a file system without extended attributes is not an error (nothing is stored).
 int storeAttributes(const std::string& posix, DWORD attributes);

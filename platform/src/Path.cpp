@@ -69,6 +69,15 @@ std::vector<std::string_view> splitComponents(std::string_view s) {
     return out;
 }
 
+// Copies `comp` to the end of out->text; a null view when it does not fit.
+std::string_view keep(std::string_view comp, ParsedPath* out) {
+    if (comp.size() > sizeof out->text - out->textSize) return {};
+    char* at = out->text + out->textSize;
+    std::memcpy(at, comp.data(), comp.size());
+    out->textSize += comp.size();
+    return {at, comp.size()};
+}
+
 bool isDot(std::string_view c) { return c.size() == 1 && c[0] == '.'; }
 bool isDotDot(std::string_view c) { return c.size() == 2 && c[0] == '.' && c[1] == '.'; }
 
@@ -79,7 +88,10 @@ bool isDotDot(std::string_view c) { return c.size() == 2 && c[0] == '.' && c[1] 
 DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcards, ParsedPath* out) {
     const bool last = lastComponent && !out->trailingSeparator;
     const auto dotOrDotDot = [out](std::string_view c) {
-        if (isDotDot(c) && !out->parts.empty()) out->parts.pop_back();
+        if (isDotDot(c) && !out->parts.empty()) {
+            out->textSize = static_cast<std::size_t>(out->parts.back().data() - out->text);
+            out->parts.pop_back();
+        }
         return isDot(c) || isDotDot(c);
     };
     if (dotOrDotDot(comp)) return 0;
@@ -99,8 +111,8 @@ DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcard
         if (isInvalidNameChar(c, wildcardsHere)) return ERROR_INVALID_NAME;
     }
     if (comp.size() > kMaxComponent) return ERROR_FILENAME_EXCED_RANGE;
-    out->parts.emplace_back(comp);
-    return 0;
+    out->parts.push_back(keep(comp, out));
+    return out->parts.back().data() ? 0 : DWORD(ERROR_FILENAME_EXCED_RANGE);
 }
 
 std::string envOr(const char* name, const char* fallback) {
@@ -117,13 +129,13 @@ std::mutex g_cwdMutex;
 std::string g_cwd;  // empty until first use
 
 // The name in `dir` that equals `name` without regard to ASCII case, or empty.
-std::string findCaseVariant(const std::string& dir, const std::string& name, bool* opened = nullptr) {
+std::string findCaseVariant(const std::string& dir, std::string_view name, bool* opened = nullptr) {
     std::string match;
     DIR* d = opendir(dir.empty() ? "/" : dir.c_str());
     if (opened) *opened = d != nullptr;
     if (!d) return match;
     while (struct dirent* e = readdir(d)) {
-        if (strcasecmp(e->d_name, name.c_str()) == 0) {
+        if (std::strlen(e->d_name) == name.size() && strncasecmp(e->d_name, name.data(), name.size()) == 0) {
             match = e->d_name;
             break;
         }
@@ -149,15 +161,34 @@ bool caselessLookups() {
     return on;
 }
 
-ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcards) {
+ParsedPath& ParsedPath::operator=(const ParsedPath& other) {
+    if (this == &other) return *this;
+    std::memcpy(text, other.text, other.textSize);
+    textSize = other.textSize;
+    const auto rebase = [this, &other](std::string_view v) {
+        return v.data() ? std::string_view(text + (v.data() - other.text), v.size()) : v;
+    };
+    kind = other.kind;
+    server = rebase(other.server);
+    share = rebase(other.share);
+    parts.clear();
+    for (std::string_view part : other.parts) parts.push_back(rebase(part));
+    trailingSeparator = other.trailingSeparator;
+    error = other.error;
+    return *this;
+}
+
+ParsedPath parsePath(const char* path, std::string_view cwd, bool allowWildcards) {
     ParsedPath out;
     std::string_view p(path);
-    std::string full;
+    // A relative name is read after the current directory's components, without joining the two.
+    std::string_view head;
     if (p.size() >= 4 && isSeparator(p[0]) && isSeparator(p[1]) && (p[2] == '?' || p[2] == '.') && isSeparator(p[3])) {
         // \\?\UNC\server\share is the long form of \\server\share; devices and drives do not exist here.
         std::string_view rest = p.substr(4);
         if (p[2] == '?' && startsWithNoCase(rest, "UNC") && rest.size() > 3 && isSeparator(rest[3])) {
-            full = "\\\\" + std::string(rest.substr(4));
+            head = "\\\\";
+            p = rest.substr(4);
         } else {
             out.error = isDriveSpec(rest) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME;
             return out;
@@ -165,22 +196,18 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
     } else if (isDriveSpec(p)) {
         out.error = ERROR_PATH_NOT_FOUND;  // no drive letters on this side
         return out;
-    } else if (!p.empty() && isSeparator(p[0])) {
-        // absolute: parsed in place
-    } else {
-        full = cwd;
-        if (!full.empty() && !isSeparator(full.back())) full += '\\';
-        full += p;
+    } else if (p.empty() || !isSeparator(p[0])) {
+        head = cwd;
     }
 
-    const std::string_view f = full.empty() ? p : std::string_view(full);
-    const bool unc = f.size() >= 2 && isSeparator(f[0]) && isSeparator(f[1]);
-    out.trailingSeparator = !f.empty() && isSeparator(f.back());
+    const std::string_view first = head.empty() ? p : head;
+    const bool isUnc = first.size() >= 2 && isSeparator(first[0]) && isSeparator(first[1]);
+    out.trailingSeparator = p.empty() ? !head.empty() && isSeparator(head.back()) : isSeparator(p.back());
     int index = 0;
-    forEachComponent(f, [&](std::string_view comp, bool last) {
+    const auto component = [&](std::string_view comp, bool last) {
         if (out.error) return;
         const int i = index++;
-        if (unc && i < 2) {
+        if (isUnc && i < 2) {
             if (isDot(comp) || isDotDot(comp)) {
                 out.error = ERROR_BAD_PATHNAME;
                 return;
@@ -191,33 +218,44 @@ ParsedPath parsePath(const char* path, const std::string& cwd, bool allowWildcar
                     return;
                 }
             }
-            (i == 0 ? out.server : out.share) = std::string(comp);
+            (i == 0 ? out.server : out.share) = keep(comp, &out);
             return;
         }
         out.error = addComponent(comp, last, allowWildcards, &out);
-    });
-    if (unc) {
+    };
+    if (!head.empty())
+        forEachComponent(head, [&](std::string_view comp, bool last) { component(comp, last && p.empty()); });
+    forEachComponent(p, component);
+    if (isUnc) {
         out.kind = ParsedPath::Kind::Unc;
         if (!out.error && index < 2) out.error = ERROR_BAD_PATHNAME;
     }
     return out;
 }
 
-std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
-    std::string out;
-    std::size_t size = root.size() + parsed.server.size() + parsed.share.size() + 4;
-    for (const std::string& part : parsed.parts) size += part.size() + 1;
-    out.reserve(size);
+bool writePosix(const ParsedPath& parsed, std::string_view root, PosixPath* out) {
+    std::size_t size = parsed.server.size() + parsed.share.size() + 4;
+    if (parsed.kind == ParsedPath::Kind::Unc) size += root.size();
+    for (std::string_view part : parsed.parts) size += part.size() + 1;
+    if (size > out->max_size()) return false;
+    out->clear();
     if (parsed.kind == ParsedPath::Kind::Unc) {
-        out.append(root).append(1, '/').append(parsed.server).append(1, '/').append(parsed.share);
+        out->append(root.data(), root.size()).push_back('/');
+        out->append(parsed.server.data(), parsed.server.size()).push_back('/');
+        out->append(parsed.share.data(), parsed.share.size());
     }
-    for (const std::string& part : parsed.parts) {
-        out += '/';
-        out += part;
+    for (std::string_view part : parsed.parts) {
+        out->push_back('/');
+        out->append(part.data(), part.size());
     }
     // A trailing separator stays: it makes the lookup fail for anything but a directory.
-    if (out.empty() || (parsed.trailingSeparator && !parsed.parts.empty())) out += '/';
-    return out;
+    if (out->empty() || (parsed.trailingSeparator && !parsed.parts.empty())) out->push_back('/');
+    return true;
+}
+
+std::string posixFromParsed(const ParsedPath& parsed, const std::string& root) {
+    PosixPath posix;
+    return writePosix(parsed, root, &posix) ? std::string(posix.data(), posix.size()) : std::string();
 }
 
 std::string win32FromPosix(const std::string& posix, const std::string& root) {
@@ -236,8 +274,10 @@ std::string win32FromPosix(const std::string& posix, const std::string& root) {
     return posix;
 }
 
-std::string currentDirectory() {
-    std::lock_guard<std::mutex> lock(g_cwdMutex);
+namespace {
+
+// The current directory, read once from the process when first needed. Call with g_cwdMutex held.
+const std::string& currentDirectoryLocked() {
     if (g_cwd.empty()) {
         char buf[4096];
         g_cwd = getcwd(buf, sizeof buf) ? win32FromPosix(buf, uncRoot()) : std::string("/");
@@ -245,12 +285,19 @@ std::string currentDirectory() {
     return g_cwd;
 }
 
+}  // namespace
+
+std::string currentDirectory() {
+    std::lock_guard<std::mutex> lock(g_cwdMutex);
+    return currentDirectoryLocked();
+}
+
 void setCurrentDirectory(const std::string& win32) {
     std::lock_guard<std::mutex> lock(g_cwdMutex);
     g_cwd = win32;
 }
 
-Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
+Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength, ShareCheck check) {
     Target t;
     if (!path) {
         t.error = ERROR_PATH_NOT_FOUND;
@@ -265,12 +312,37 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
         t.error = ERROR_PATH_NOT_FOUND;
         return t;
     }
-    const bool relative = !isSeparator(path[0]) && !isDriveSpec(path);
-    t.parsed = parsePath(path, relative ? currentDirectory() : std::string(), allowWildcards);
+    if (!isSeparator(path[0]) && !isDriveSpec(path)) {
+        // A copy of the current directory on the stack: nothing allocated, nothing held while parsing.
+        char cwd[kPathCapacity];
+        std::size_t cwdSize;
+        {
+            std::lock_guard<std::mutex> lock(g_cwdMutex);
+            const std::string& current = currentDirectoryLocked();
+            if (current.size() > sizeof cwd) {
+                t.error = ERROR_FILENAME_EXCED_RANGE;
+                return t;
+            }
+            cwdSize = current.size();
+            std::memcpy(cwd, current.data(), cwdSize);
+        }
+        t.parsed = parsePath(path, std::string_view(cwd, cwdSize), allowWildcards);
+    } else {
+        t.parsed = parsePath(path, std::string_view(), allowWildcards);
+    }
     t.error = t.parsed.error;
-    if (!t.error) {
-        t.posix = posixFromParsed(t.parsed, uncRoot());
-        if (t.parsed.kind == ParsedPath::Kind::Unc) t.error = checkInsideShare(t.posix);
+    if (t.error) return t;
+    if (!writePosix(t.parsed, uncRoot(), &t.posix)) {
+        t.error = ERROR_FILENAME_EXCED_RANGE;
+        return t;
+    }
+    if (t.parsed.kind == ParsedPath::Kind::Unc) {
+        attachShare(&t);
+        // Without the share's open directory the call cannot resolve beneath it: checked here.
+        if (check == ShareCheck::Now || !t.share) {
+            t.error = checkInsideShare(t.posixString());
+            t.checked = true;
+        }
     }
     return t;
 }
@@ -280,33 +352,33 @@ namespace {
 DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
     const ParsedPath& pp = target.parsed;
     struct Step {
-        const std::string* name;
+        std::string_view name;
         DWORD missing;
     };
     std::vector<Step> steps;
     std::string cur;
     if (pp.kind == ParsedPath::Kind::Unc) {
         cur = uncRoot();
-        steps.push_back({&pp.server, ERROR_BAD_NETPATH});
-        steps.push_back({&pp.share, ERROR_BAD_NET_NAME});
+        steps.push_back({pp.server, ERROR_BAD_NETPATH});
+        steps.push_back({pp.share, ERROR_BAD_NET_NAME});
     }
     for (std::size_t i = 0; i < pp.parts.size(); ++i) {
         steps.push_back(
-            {&pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
+            {pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
     }
 
-    const bool scan = needsCaseScan(target.posix);
+    const bool scan = needsCaseScan(target);
     std::size_t start = 0;
     // The exact path is known to be missing (ENOENT): its last name is, if its parent exists as written.
     const bool lastMissing = exactErr == ENOENT && !pp.trailingSeparator;
     // Usually only the last name differs: start from its parent when that exists as written.
     if (steps.size() >= 2) {
         std::string parent = cur;
-        for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent += '/' + *steps[i].name;
+        for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent.append(1, '/').append(steps[i].name);
         if (lastMissing && scan) {
             // Scanning the parent also proves it exists: no separate lookup of it.
             bool opened = false;
-            const std::string variant = findCaseVariant(parent, *steps.back().name, &opened);
+            const std::string variant = findCaseVariant(parent, steps.back().name, &opened);
             if (opened) {
                 if (variant.empty()) {
                     if (parentFound) *parentFound = parent.empty() ? "/" : parent;
@@ -326,7 +398,8 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
 
     for (std::size_t i = start; i < steps.size(); ++i) {
         const bool last = i + 1 == steps.size();
-        std::string candidate = cur + '/' + *steps[i].name;
+        std::string candidate = cur;
+        candidate.append(1, '/').append(steps[i].name);
         struct stat st;
         // The exact path was looked up already: its last name as written is missing.
         const bool knownMissing = last && lastMissing && i == start && start > 0;
@@ -334,7 +407,7 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
             const int e = knownMissing ? ENOENT : errno;
             if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
             if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
-            const std::string variant = scan ? findCaseVariant(cur, *steps[i].name) : std::string();
+            const std::string variant = scan ? findCaseVariant(cur, steps[i].name) : std::string();
             if (variant.empty()) {
                 if (last && parentFound) *parentFound = cur.empty() ? "/" : cur;
                 return steps[i].missing;
@@ -352,8 +425,8 @@ DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* 
     return 0;
 }
 
-// Whether `path` is `posix` or, with `parent`, its directory (mapPath checked those already).
-bool sameAsMapped(const std::string& path, const std::string& posix, bool parent) {
+// Whether `path` is `posix` or, with `parent`, its directory (which mapPath may have checked already).
+bool sameAsMapped(const std::string& path, std::string_view posix, bool parent) {
     std::size_t n = posix.size();
     while (n > 1 && posix[n - 1] == '/') --n;
     if (parent) n = posix.rfind('/', n - 1);
@@ -362,13 +435,17 @@ bool sameAsMapped(const std::string& path, const std::string& posix, bool parent
 
 }  // namespace
 
-// A name found under another case is a different path: it is checked against the share again.
+// A name found under another case is a different path: it is checked against the share again, as
+// is the name as written when mapPath left the check to the call.
 DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
     std::string foundHere;
     std::string parentHere;
     const DWORD err = lookupCaselessWalk(target, &foundHere, &parentHere, exactErr);
     const std::string& reached = err == 0 ? foundHere : parentHere;
-    if (!reached.empty() && !sameAsMapped(reached, target.posix, err != 0)) {
+    // A parent as written is inside when mapPath checked the name, or when the name's own lookup
+    // beneath the share got as far as its last component (ENOENT, not EXDEV).
+    const bool judged = target.checked || (err != 0 && exactErr == ENOENT);
+    if (!reached.empty() && (!judged || !sameAsMapped(reached, target.posixView(), err != 0))) {
         if (const DWORD outside = checkInsideShare(reached)) return outside;
     }
     if (found) *found = std::move(foundHere);
@@ -387,16 +464,17 @@ DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, in
         // With `existing` the entry itself is looked at; a symbolic link is then followed as well to
         // decide, as for everyone else, whether the name exists.
         FileInfo info;
-        e = statInfo(AT_FDCWD, target.posix.c_str(), existing ? AT_SYMLINK_NOFOLLOW : 0, &info);
+        e = statTarget(target, !existing, &info);
         mode_t mode = info.mode;
         if (e == 0 && S_ISLNK(info.mode)) {
             FileInfo followed;
-            e = statInfo(AT_FDCWD, target.posix.c_str(), 0, &followed);
+            e = statTarget(target, true, &followed);
             mode = followed.mode;
         }
+        if (e == EXDEV) return ERROR_ACCESS_DENIED;
         if (e == 0) {
             if (!S_ISDIR(mode) && target.parsed.trailingSeparator) return ERROR_INVALID_NAME;
-            *path = target.posix;
+            *path = target.posixString();
             *exists = true;
             if (existing) *existing = info;
             return 0;
@@ -417,7 +495,8 @@ DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, in
         return 0;
     }
     if (err == ERROR_FILE_NOT_FOUND && !target.parsed.parts.empty()) {
-        *path = (parent == "/" ? std::string() : parent) + '/' + target.parsed.parts.back();
+        *path = parent == "/" ? std::string() : parent;
+        path->append(1, '/').append(target.parsed.parts.back());
         *exists = false;
         return 0;
     }

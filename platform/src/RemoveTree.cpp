@@ -105,7 +105,7 @@ using namespace gridplatform;
 GRIDPLATFORM_API BOOL RemoveDirectoryTreeA(LPCSTR pathName) {
     const Target t = mapPath(pathName);
     if (t.error) return nothingThere(t.error) ? TRUE : fail(FALSE, t.error);
-    std::string path = t.posix;
+    std::string path = t.posixString();
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0) {
         std::string found;

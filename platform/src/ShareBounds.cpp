@@ -15,6 +15,7 @@
 #include <sys/statfs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -22,19 +23,32 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace gridplatform {
+
+// What is known of a share: its directory, open (O_PATH) so that names resolve beneath it, and
+// whether its file system compares names without regard to case already.
+struct ShareDir {
+    explicit ShareDir(int f) : fd(f) {}
+    ~ShareDir() { close(fd); }
+    ShareDir(const ShareDir&) = delete;
+    ShareDir& operator=(const ShareDir&) = delete;
+    const int fd;
+    bool caseless = false;
+};
+
 namespace {
 
 // Where the share's directory ends in `posix` (root/server/share[/rest]): the index just past the
 // share's name, or 0 when `posix` is not a share or below one.
-std::size_t shareEnd(const std::string& posix, const std::string& root) {
+std::size_t shareEnd(std::string_view posix, const std::string& root) {
     if (posix.size() <= root.size() + 1 || posix.compare(0, root.size(), root) != 0 || posix[root.size()] != '/') {
         return 0;
     }
     const std::size_t server = posix.find('/', root.size() + 1);
-    if (server == std::string::npos || server + 1 >= posix.size()) return 0;
+    if (server == std::string_view::npos || server + 1 >= posix.size()) return 0;
     return std::min(posix.find('/', server + 1), posix.size());
 }
 
@@ -60,17 +74,6 @@ DWORD insideByRealPath(const char* shareDir, const std::string& posix, std::size
     }
     return 0;
 }
-
-// What is known of a share: its directory, open (O_PATH) so that a check costs one openat2, and
-// whether its file system compares names without regard to case already.
-struct ShareDir {
-    explicit ShareDir(int f) : fd(f) {}
-    ~ShareDir() { close(fd); }
-    ShareDir(const ShareDir&) = delete;
-    ShareDir& operator=(const ShareDir&) = delete;
-    const int fd;
-    bool caseless = false;
-};
 
 constexpr long kCifsMagic = 0xFF534D42;
 constexpr long kSmb2Magic = 0xFE534D42;
@@ -142,7 +145,7 @@ class ShareDirs {
 ShareDirs g_shareDirs;
 
 // The share `posix` lies in (its directory's path copied to `shareDir`), or null.
-std::shared_ptr<const ShareDir> shareOf(const std::string& posix, std::size_t end, char (&shareDir)[PATH_MAX]) {
+std::shared_ptr<const ShareDir> shareOf(std::string_view posix, std::size_t end, char (&shareDir)[PATH_MAX]) {
     if (end == 0 || end >= sizeof shareDir) return nullptr;
     std::memcpy(shareDir, posix.data(), end);
     shareDir[end] = 0;
@@ -164,6 +167,76 @@ bool needsCaseScan(const std::string& posix) {
     char shareDir[PATH_MAX];
     const std::shared_ptr<const ShareDir> dir = shareOf(posix, shareEnd(posix, uncRoot()), shareDir);
     return !dir || !dir->caseless;
+}
+
+bool needsCaseScan(const Target& target) { return caselessLookups() && (!target.share || !target.share->caseless); }
+
+void attachShare(Target* target) {
+    const std::size_t end = shareEnd(target->posixView(), uncRoot());
+    char shareDir[PATH_MAX];
+    target->share = shareOf(target->posixView(), end, shareDir);
+    target->belowShare = target->share ? end : 0;
+}
+
+namespace {
+
+// The name below the share, relative to its directory ("." for the share itself).
+const char* belowShare(const Target& target) {
+    const char* rest = target.posix.c_str() + target.belowShare;
+    while (*rest == '/') ++rest;
+    return *rest ? rest : ".";
+}
+
+// Set once openat2 turns out to be missing or refused: the realpath comparison stands in for it.
+std::atomic<bool> g_noOpenat2{false};
+
+}  // namespace
+
+int openTarget(const Target& target, int flags, mode_t mode) {
+    if (!target.share || target.checked) return ::open(target.posix.c_str(), flags, mode);
+    const char* rest = belowShare(target);
+    if (wideLinks()) return ::openat(target.share->fd, rest, flags, mode);
+    if (!g_noOpenat2.load(std::memory_order_relaxed)) {
+        // RESOLVE_BENEATH refuses ".." above the share, absolute links and links that lead out of
+        // it (EXDEV), in the same walk that opens the file: nothing can change in between.
+        struct open_how how;
+        std::memset(&how, 0, sizeof how);
+        how.flags = static_cast<std::uint64_t>(flags);
+        how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        for (int attempt = 0;; ++attempt) {
+            const long fd = syscall(SYS_openat2, target.share->fd, rest, &how, sizeof how);
+            if (fd >= 0) return static_cast<int>(fd);
+            // EAGAIN: a rename elsewhere raced with a ".." on the way; the walk is simply made again.
+            if (errno == EAGAIN && attempt < 8) continue;
+            if (errno != ENOSYS && errno != EPERM) return -1;
+            break;
+        }
+        if (errno == ENOSYS) g_noOpenat2.store(true, std::memory_order_relaxed);
+    }
+    if (checkInsideShare(target.posixString()) != 0) {
+        errno = EXDEV;
+        return -1;
+    }
+    return ::open(target.posix.c_str(), flags, mode);
+}
+
+int statTarget(const Target& target, bool followLinks, FileInfo* info) {
+    const int follow = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (!target.share || target.checked) return statInfo(AT_FDCWD, target.posix.c_str(), follow, info);
+    const char* rest = belowShare(target);
+    if (wideLinks()) return statInfo(target.share->fd, rest, follow, info);
+    if (!std::strchr(rest, '/')) {
+        // A name directly in the share: no directory on the way can be a link, so one statx()
+        // beneath the share's directory is the whole lookup unless the name itself is a link.
+        const int e = statInfo(target.share->fd, rest, AT_SYMLINK_NOFOLLOW, info);
+        if (e || !followLinks || !S_ISLNK(info->mode)) return e;
+    }
+    const int fd = openTarget(target, O_PATH | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) return errno;
+    const int e = statFd(fd, info);
+    ::close(fd);
+    return e;
 }
 
 DWORD checkInsideShare(const std::string& posix) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "Internal.h"
 
@@ -28,7 +29,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool below(const std::string& path, const std::string& dir) {
+bool below(std::string_view path, const std::string& dir) {
     return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
 }
 
@@ -60,10 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const gridplatform::Target t = gridplatform::mapPath(name.c_str());
     if (!t.error) {
-        check(below(t.posix, g_root + "/srv/sh"));
-        for (std::size_t i = 0; i < t.posix.size();) {
-            const std::size_t end = std::min(t.posix.find('/', i + 1), t.posix.size());
-            const std::string part = t.posix.substr(i + 1, end - i - 1);
+        const std::string_view posix = t.posixView();
+        check(below(posix, g_root + "/srv/sh"));
+        for (std::size_t i = 0; i < posix.size();) {
+            const std::size_t end = std::min(posix.find('/', i + 1), posix.size());
+            const std::string_view part = posix.substr(i + 1, end - i - 1);
             check(part != "." && part != "..");
             i = end;
         }

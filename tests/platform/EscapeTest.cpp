@@ -27,10 +27,15 @@ std::string slurp(const std::string& posix) {
     return in ? s.str() : "<missing>";
 }
 
-std::size_t entries(const std::string& posixDir) {
+// The entries of `posixDir`, leaving out the decoys of escape tests running beside this one (their
+// names hold another process's id): only what this process's calls could make is counted.
+std::size_t entries(const std::string& posixDir, const std::string& ownDecoy) {
     std::size_t n = 0;
     if (DIR* d = opendir(posixDir.c_str())) {
-        while (readdir(d)) ++n;
+        while (const struct dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            n += name.rfind("victim-", 0) != 0 || name.rfind(ownDecoy, 0) == 0;
+        }
         closedir(d);
     }
     return n;
@@ -51,12 +56,15 @@ class EscapeTest : public TestShare {
         ASSERT_EQ(symlink("../..", (mine_ + "/up").c_str()), 0);                           // relative, out
         ASSERT_EQ(symlink((root + "/" + victim_).c_str(), (mine_ + "/file").c_str()), 0);  // a file out
         ASSERT_EQ(symlink(("../" + victim_).c_str(), (mine_ + "/in").c_str()), 0);         // stays inside
+        // Directly in the share, where an attribute lookup needs no walk beneath the share.
+        ASSERT_EQ(symlink(outside_[1].c_str(), (share_ + "/" + victim_ + ".out").c_str()), 0);
+        ASSERT_EQ(symlink((outside_[1] + "/missing").c_str(), (share_ + "/" + victim_ + ".dangling").c_str()), 0);
     }
     void TearDown() override {
         for (const std::string& d : outside_) unlink((d + "/" + victim_).c_str());
         for (const char* link : {"/out", "/up", "/file", "/in"}) unlink((mine_ + link).c_str());
         // What the changing calls made of the decoy inside the share.
-        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new"}) {
+        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new", ".out", ".dangling"}) {
             unlink((share_ + "/" + victim_ + suffix).c_str());
         }
         rmdir((share_ + "/" + victim_ + ".dir").c_str());
@@ -108,7 +116,7 @@ TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
 
     // Changing calls neither write, delete nor create anything outside.
     std::vector<std::size_t> before;
-    for (const std::string& o : outside_) before.push_back(entries(o));
+    for (const std::string& o : outside_) before.push_back(entries(o, victim_));
     for (const Row& row : rows) {
         writeFile(row.name, "changed");
         writeFile(row.name + ".new", "new");
@@ -120,7 +128,38 @@ TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
     for (std::size_t i = 0; i < outside_.size(); ++i) {
         SCOPED_TRACE(outside_[i]);
         EXPECT_EQ(slurp(outside_[i] + "/" + v), "outside");
-        EXPECT_EQ(entries(outside_[i]), before[i]);
+        EXPECT_EQ(entries(outside_[i], victim_), before[i]);
+    }
+}
+
+// The attribute calls resolve a name in the call itself, a name directly in the share without a
+// walk beneath it: a link there is judged as one further down.
+TEST_F(EscapeTest, AttributesOfLinksLeadingOutAreRefusedAtEveryDepth) {
+    const std::string s = gridtest::shareRoot() + "\\";
+    struct Row {
+        std::string name;
+        DWORD error;  // 0: the attributes of what lies inside
+    };
+    const Row rows[] = {
+        {s + victim_ + ".out", ERROR_ACCESS_DENIED},
+        {s + victim_ + ".out\\" + victim_, ERROR_ACCESS_DENIED},
+        {s + victim_ + ".dangling", ERROR_ACCESS_DENIED},
+        {path("out"), ERROR_ACCESS_DENIED},
+        {path("OUT\\" + victim_), ERROR_ACCESS_DENIED},
+        {path("file"), ERROR_ACCESS_DENIED},
+        {path("in"), 0},
+        {s + victim_, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const BOOL ex = GetFileAttributesExA(row.name.c_str(), GetFileExInfoStandard, &data);
+        EXPECT_EQ(ex ? 0u : GetLastError(), row.error);
+        const DWORD attributes = GetFileAttributesA(row.name.c_str());
+        EXPECT_EQ(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0u, row.error);
+        if (!row.error) {
+            EXPECT_EQ(data.nFileSizeLow, 6u);  // "inside", not "outside"
+        }
     }
 }
 
