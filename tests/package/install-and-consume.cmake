@@ -46,7 +46,7 @@ else()
     grid_check(0 "GridApi ${VERSION}: .* created 1, directory 1, removed 1, gone 1" ${WORK}/consumer/grid-consumer ${dir})
     grid_check(0 "gridctl ${VERSION}" ${prefix}/bin/gridctl --version)
     # The installed gridctl finds the installed plug-in (../lib) and its libraries (RUNPATH).
-    grid_check(0 "\"isDirectory\": *true" ${prefix}/bin/gridctl --json stat "\\\\gridtest\\share")
+    grid_check(0 "\"directory\": *true" ${prefix}/bin/gridctl --json stat "\\\\gridtest\\share")
     grid_check(0 "SONAME +libGridApi.so.1" objdump -p ${prefix}/lib/libGridApi.so.1)
     grid_check(0 " createFileServices\n" nm -D --defined-only ${prefix}/lib/libGridApi.so.1)
     set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)

@@ -276,7 +276,7 @@ class PolicyCommands {
                "Windows, an INI file on Linux; see `host.md`). A key that is absent, or whose database read\n"
                "fails, leaves the default. Values outside the bounds are bounded (a trace line says so).\n\n"
                "| Key | Type | Default | Bounds | Rule | Read |\n|---|---|---|---|---|---|\n";
-        const char* const ruleRead = "when an operation's retry handler is built: once per process, at its first call";
+        const char* const ruleRead = "when its operation's handler is built (once per process, at the first call)";
         for (const auto& entry : handler_.rules) {
             const StravoStorageApi::FileOperationRetry& rule = *entry.second;
             const std::string name = std::to_string(entry.first) + " " + errorName(entry.first);
@@ -291,8 +291,8 @@ class PolicyCommands {
             << " | none; 0 counts as 1 | every rule: a random 0 to value - 1 s added to each wait | with each rule's "
                "keys |\n"
             << "| `" << writeThroughKey << "` | " << typeName(KeyType::flag) << " | " << writeThroughDefault
-            << " | 1 adds `FILE_FLAG_WRITE_THROUGH` to every `CreateFileA` | - | once per process, at the first "
-               "`CreateFileA` |\n\n"
+            << " | 0 or 1 | 1 adds `FILE_FLAG_WRITE_THROUGH` to every `CreateFileA` | once per process, at the "
+               "first `CreateFileA` |\n\n"
                "## Handlers\n\n"
                "Every retrying operation has its own handler with the rules above, except these, which leave\n"
                "some errors to the caller (their keys are still read when the handler is built):\n\n"
