@@ -39,7 +39,11 @@ TEST_P(VersionResource, CarriesTheProjectVersion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dlls, VersionResource,
-                         testing::Values(VersionRow{"GridApi.dll"}, VersionRow{"StravoHost.dll"}));
+                         testing::Values(VersionRow{"GridApi.dll"}, VersionRow{"StravoHost.dll"}),
+                         [](const testing::TestParamInfo<VersionRow>& info) {
+                             const std::string dll = info.param.dll;
+                             return dll.substr(0, dll.find('.'));
+                         });
 
 struct MessageRow {
     DWORD id;
@@ -66,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
     Events, MessageTable,
     testing::Values(MessageRow{0, {"Could not Create File on UNC", nullptr}, "Could not Create File on UNC\r\n"},
                     MessageRow{4099, {"GRIDAPI", "record"}, "GRIDAPI-E-0003 record\r\n"},
-                    MessageRow{16385, {"GRIDAPI", "trace"}, "GRIDAPI-T-1111 trace\r\n"}));
+                    MessageRow{16385, {"GRIDAPI", "trace"}, "GRIDAPI-T-1111 trace\r\n"}),
+    [](const testing::TestParamInfo<MessageRow>& info) { return "Id" + std::to_string(info.param.id); });
 
 // The log catalogue stays a string table beside the message table.
 TEST(StringTable, HoldsTheLogCatalogue) {
