@@ -42,8 +42,9 @@ if(NOT WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/gridapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 endif()
 
-file(GLOB grid_docs ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${grid_docs} DESTINATION ${GRID_DOC_DIR} COMPONENT docs)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${GRID_DOC_DIR} COMPONENT docs)
+# The documents as they are at install time (a glob would keep the list of the last configure).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${GRID_DOC_DIR} COMPONENT docs FILES_MATCHING PATTERN "*.md")
 if(WIN32)
     # Linked statically into the DLLs and gridctl.exe: Boost.Filesystem, SQLite (public domain), the
     # GCC runtime (libstdc++, libgcc: GPL with the runtime library exception), mingw-w64's runtime
