@@ -7,9 +7,10 @@
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 #   make soak   the integrity workload at length: SOAK_SEEDS seeds per fault mode (default 1000) and a
 #               SOAK_MIB transfer (default 256), with a summary per part
+#   make dist   the release presets and their CPack archives (ZIP for Windows, .deb and .tar.gz for Linux)
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
-.PHONY: demo test soak deps build-linux test-linux test-linux-asan test-linux-tsan test-windows test-outage build-fuzz test-fuzz fuzz
+.PHONY: demo test soak dist test-package deps build-linux test-linux test-linux-asan test-linux-tsan test-windows test-outage build-fuzz test-fuzz fuzz
 
 deps:
 	@bash tools/fetch-deps.sh
@@ -53,6 +54,25 @@ test-linux-tsan: deps
 
 test-windows: deps
 	cmake --workflow --preset windows
+
+# The package label (install into a temporary prefix, the consumer project built and run against it,
+# the DLLs' resources and exports, the event source under Wine, the settings and messages references)
+# runs inside test-linux and test-windows with every other label; this runs it alone on built trees.
+test-package: deps
+	ctest --preset linux -L package
+	ctest --preset windows -L package
+
+# Release builds (stripped, debug files in build/<preset>/debug) and their archives, with size and
+# sha256; not part of make test.
+dist: deps
+	cmake --workflow --preset linux-release
+	cmake --workflow --preset windows-release
+	@echo "archives:"
+	@for f in build/linux-release/dist/*.deb build/linux-release/dist/*.tar.gz build/windows-release/dist/*.zip; do \
+		printf '  %-60s %9s bytes  sha256 %s\n' "$$f" "$$(stat -c %s "$$f")" "$$(sha256sum "$$f" | cut -d' ' -f1)"; \
+	done
+	@printf '  release GridApi.dll (stripped, as shipped): %s bytes\n' \
+		"$$(cmake -E tar tvf build/windows-release/dist/*.zip | awk '/bin\/GridApi.dll$$/ {print $$5}')"
 
 # The real share outage alone (part of test-linux): sshfs over sshd in a private network namespace.
 test-outage: build-linux

@@ -1,18 +1,46 @@
-# Turns messages.txt into a Windows string table (.rc) or a C++ lookup table for Linux.
-#   cmake -DINPUT=messages.txt -DOUTPUT=<file> -DFORMAT=rc|cpp -P generate-catalogue.cmake
+# Turns messages.txt into a Windows string table (rc), a C++ lookup table for Linux (cpp), a message
+# compiler source for the event log's message table (mc) or the messages reference (md).
+#   cmake -DINPUT=messages.txt -DOUTPUT=<file> -DFORMAT=rc|cpp|mc|md [-DEVENT_SOURCE=<name>] -P generate-catalogue.cmake
+# With -DCHECK=<file> instead of OUTPUT it fails unless <file> holds exactly what would be generated.
 file(STRINGS ${INPUT} lines)
 set(entries "")
+set(events "")
 foreach(line IN LISTS lines)
     if(line MATCHES "^#" OR line STREQUAL "")
         continue()
     endif()
-    if(NOT line MATCHES "^([0-9]+) (.*)$")
+    if(NOT line MATCHES "^(event )?([0-9]+) (.*)$")
         message(FATAL_ERROR "bad catalogue line: ${line}")
     endif()
-    set(id ${CMAKE_MATCH_1})
-    string(REPLACE "\\" "\\\\" text "${CMAKE_MATCH_2}")
+    set(event "${CMAKE_MATCH_1}")
+    set(id ${CMAKE_MATCH_2})
+    set(raw "${CMAKE_MATCH_3}")
+    string(REPLACE "\\" "\\\\" text "${raw}")
     string(REPLACE "\"" "\\\"" text "${text}")
-    if(FORMAT STREQUAL "rc")
+    if(FORMAT STREQUAL "mc")
+        # Message-compiler inserts are numbered: the n-th %s becomes %n.
+        set(n 1)
+        set(numbered "${raw}")
+        string(FIND "${numbered}" "%s" at)
+        while(at GREATER -1)
+            string(SUBSTRING "${numbered}" 0 ${at} head)
+            math(EXPR at "${at} + 2")
+            string(SUBSTRING "${numbered}" ${at} -1 tail)
+            set(numbered "${head}%${n}${tail}")
+            math(EXPR n "${n} + 1")
+            string(FIND "${numbered}" "%s" at)
+        endwhile()
+        string(APPEND entries "MessageId=${id}\nSeverity=Success\nFacility=Plain\nLanguage=English\n${numbered}\n.\n\n")
+    elseif(FORMAT STREQUAL "md")
+        string(REPLACE "|" "\\|" cell "${raw}")
+        if(event)
+            string(APPEND events "| ${id} | `${cell}` |\n")
+        else()
+            string(APPEND entries "| ${id} | `${cell}` |\n")
+        endif()
+    elseif(event)
+        continue()
+    elseif(FORMAT STREQUAL "rc")
         string(APPEND entries "    ${id}, \"${text}\"\n")
     else()
         string(APPEND entries "        {${id}u, \"${text}\"},\n")
@@ -20,8 +48,46 @@ foreach(line IN LISTS lines)
 endforeach()
 if(FORMAT STREQUAL "rc")
     set(content "// Generated from messages.txt.\nSTRINGTABLE\nBEGIN\n${entries}END\n")
+elseif(FORMAT STREQUAL "mc")
+    set(content "; // Generated from messages.txt.\nMessageIdTypedef=DWORD\nSeverityNames=(Success=0x0)\nFacilityNames=(Plain=0x0)\nLanguageNames=(English=0x409:MSG00409)\n\n${entries}")
+elseif(FORMAT STREQUAL "md")
+    set(content "# Messages: the log catalogue and the event source
+
+Generated from `resources/messages.txt` (the package tests check that the two agree); see `retry.md`
+for when each line is written.
+
+## Log lines
+
+The host writes each line with one of these message ids. The first `%s` is the host's facility
+name (`GRIDAPI`), the second the line's text. Ids from 16384 up are traces. The catalogue is a
+string-table resource of `GridApi.dll` and the function `GridApiMessageText` of `libGridApi.so`.
+
+| Id | Text |
+|---|---|
+${entries}
+## System events
+
+A final failure also writes a system event, of the error type, from the event source
+\"${EVENT_SOURCE}\" (Windows: the Application event log; Linux: syslog, with the source as the
+ident). On Windows the event's text comes from the message-table resource of `GridApi.dll`, once
+the source is registered with `gridctl event-source install` (see `gridctl.md`):
+
+| Event id | Text |
+|---|---|
+${events}
+`%1` is the event's one string, the error record that the 4099 log line also carries.
+")
 else()
     set(content "// Generated from messages.txt.\n#include <GridApi/Export.h>\n\nnamespace {\nstruct Message {\n    unsigned id;\n    const char* text;\n};\nconst Message catalogue[] = {\n${entries}};\n}  // namespace\n\n// The message catalogue, looked up by the host as it would read a string-table resource.\nextern \"C\" GRIDAPI_API const char* GridApiMessageText(unsigned id) {\n    for (const Message& message : catalogue) {\n        if (message.id == id) return message.text;\n    }\n    return nullptr;\n}\n")
+endif()
+if(CHECK)
+    file(READ ${CHECK} committed)
+    if(NOT committed STREQUAL content)
+        message(FATAL_ERROR "${CHECK} differs from what ${INPUT} generates; regenerate it with\n"
+                            "  cmake -DINPUT=${INPUT} -DOUTPUT=${CHECK} -DFORMAT=${FORMAT} "
+                            "\"-DEVENT_SOURCE=${EVENT_SOURCE}\" -P ${CMAKE_CURRENT_LIST_FILE}")
+    endif()
+    return()
 endif()
 file(WRITE ${OUTPUT}.tmp "${content}")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

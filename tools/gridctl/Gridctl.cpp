@@ -48,7 +48,8 @@ int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::os
     app.footer(
         "Every subcommand has --help with an example. Exit codes: 0 done, 1 the operation failed (Win32 error "
         "shown), 2 bad usage, 3 plug-in not loaded, 4 drill data not identical, 5 settings store error, "
-        "130 cancelled by Ctrl-C.\nExample:\n  gridctl --json ls '\\\\gridtest\\share'");
+        "6 administrator rights needed, 130 cancelled by Ctrl-C.\nExample:\n  gridctl --json ls '\\\\gridtest\\share'");
+    app.set_version_flag("--version", "gridctl " GRIDAPI_VERSION " (GridApi " GRIDAPI_VERSION ")");
     app.add_option("--plugin", session.pluginPath, "the plug-in to load (default: the one beside this program)");
     app.add_flag("--json", session.json, "print results as JSON");
     app.add_option("--log", session.logFile, "append the library's log lines to this file (default: stderr)");
@@ -67,6 +68,7 @@ int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::os
     addFileCommands(app, session, action);
     addPolicyCommands(app, session, action);
     addDrillCommand(app, session, action);
+    addEventSourceCommand(app, session, action);
 
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -81,7 +83,8 @@ int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::os
     try {
         applyHostOptions(session, options);
         if (terminal && session.logFile.empty()) session.colourLog();
-        const bool needsPlugin = !app.got_subcommand("settings") && !app.got_subcommand("policy");
+        const bool needsPlugin =
+            !app.got_subcommand("settings") && !app.got_subcommand("policy") && !app.got_subcommand("event-source");
         if (needsPlugin && !session.loadPlugin(app.got_subcommand("drill") ? 0.001 : 1.0)) return exitPlugin;
         return action();
     } catch (const std::exception& e) {

@@ -33,6 +33,7 @@ enum ExitCode {
     exitPlugin = 3,       // the plug-in could not be loaded
     exitNotVerified = 4,  // the drill's data did not come back identical
     exitSettings = 5,     // a settings store could not be read or written
+    exitNoRights = 6,     // the system refused the change: administrator rights are needed
     exitCancelled = 130   // Ctrl-C ended a retry wait
 };
 
@@ -112,6 +113,7 @@ typedef std::function<int()> Action;
 void addFileCommands(CLI::App& app, Session& session, Action& action);
 void addPolicyCommands(CLI::App& app, Session& session, Action& action);
 void addDrillCommand(CLI::App& app, Session& session, Action& action);
+void addEventSourceCommand(CLI::App& app, Session& session, Action& action);
 
 // A FILETIME as "YYYY-MM-DD HH:MM:SS" UTC.
 std::string formatFileTime(const FILETIME& time);

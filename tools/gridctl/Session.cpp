@@ -115,7 +115,10 @@ std::string defaultPluginPath() {
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
     std::string self(path, length > 0 ? static_cast<std::size_t>(length) : 0);
     const std::string::size_type slash = self.find_last_of('/');
-    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "libGridApi.so";
+    const std::string dir = slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
+    // In the build beside the program; installed, in ../lib under its soname.
+    const std::string beside = dir + "libGridApi.so";
+    return access(beside.c_str(), F_OK) == 0 ? beside : dir + "../lib/libGridApi.so.1";
 #endif
 }
 

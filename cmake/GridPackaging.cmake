@@ -1,0 +1,25 @@
+# make dist: CPack archives of an installed release build. Windows: a ZIP; Linux: a .deb and a .tar.gz.
+# Every component but the debug files goes in (the host stand-in too: gridctl needs it).
+set(CPACK_PACKAGE_NAME GridApi)
+set(CPACK_PACKAGE_VENDOR "GridApi")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Storage access plug-in: Win32 file operations on network shares with retry rules")
+set(CPACK_PACKAGE_DESCRIPTION_FILE ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/dist)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME GridApi-${PROJECT_VERSION}-win64)
+else()
+    set(CPACK_GENERATOR "DEB;TGZ")
+    set(CPACK_PACKAGE_FILE_NAME GridApi-${PROJECT_VERSION}-linux-x86_64)
+    set(CPACK_DEBIAN_PACKAGE_NAME gridapi)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "GridApi developers")
+    set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+    # Boost.Filesystem, SQLite and the C++ runtime from Debian's own packages.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+include(CPack)
