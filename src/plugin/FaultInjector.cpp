@@ -37,7 +37,12 @@ struct Slot {
     void* next = nullptr;  // the table entry the fault replaced: calls outside the window go there
 };
 
-Slot slots[callCount];
+// Allocated on first use: a static array would be stored in the DLL image (each generator's
+// initial state is computed at compile time), some 86 KB that only a test or a drill ever needs.
+Slot& slotOf(int index) {
+    static Slot* const all = new Slot[callCount];
+    return all[index];
+}
 std::atomic<std::uint64_t> injectedSinceStart{0};
 
 int indexOf(const std::string& name) {
@@ -58,7 +63,7 @@ struct Decision {
 // Counts the call and decides its fate.
 Decision decide(int index) {
     Decision decision;
-    Slot& slot = slots[index];
+    Slot& slot = slotOf(index);
     std::lock_guard<std::mutex> lock(slot.mutex);
     decision.next = slot.next;
     if (!slot.active) return decision;  // cleared while this call was on its way in: it goes through
@@ -137,7 +142,7 @@ bool FaultInjector::add(const Fault& fault) {
     // Calls are counted from 1, and a probability outside [0, 1] or an unknown mode means nothing.
     if (index < 0 || fault.fromCall == 0 || !(fault.probability >= 0.0 && fault.probability <= 1.0)) return false;
     if (fault.mode != FaultMode::failBefore && fault.mode != FaultMode::lostAnswer) return false;
-    Slot& slot = slots[index];
+    Slot& slot = slotOf(index);
     std::lock_guard<std::mutex> lock(slot.mutex);
     slot.fault = fault;
     slot.random.seed(fault.seed);
@@ -159,7 +164,7 @@ bool FaultInjector::add(const Fault& fault) {
 
 void FaultInjector::clear() {
     for (int index = 0; index < callCount; ++index) {
-        Slot& slot = slots[index];
+        Slot& slot = slotOf(index);
         std::lock_guard<std::mutex> lock(slot.mutex);
         if (!slot.active) continue;
         // Only an entry that still holds the interposer goes back: one restored or replaced since
@@ -172,8 +177,8 @@ void FaultInjector::clear() {
 std::uint64_t FaultInjector::calls(const std::string& call) {
     const int index = indexOf(call);
     if (index < 0) return 0;
-    std::lock_guard<std::mutex> lock(slots[index].mutex);
-    return slots[index].calls;
+    std::lock_guard<std::mutex> lock(slotOf(index).mutex);
+    return slotOf(index).calls;
 }
 
 std::uint64_t FaultInjector::injectedTotal() { return injectedSinceStart.load(std::memory_order_relaxed); }
@@ -181,8 +186,8 @@ std::uint64_t FaultInjector::injectedTotal() { return injectedSinceStart.load(st
 std::uint64_t FaultInjector::injected(const std::string& call) {
     const int index = indexOf(call);
     if (index < 0) return 0;
-    std::lock_guard<std::mutex> lock(slots[index].mutex);
-    return slots[index].injected;
+    std::lock_guard<std::mutex> lock(slotOf(index).mutex);
+    return slotOf(index).injected;
 }
 
 }  // namespace GridApi
