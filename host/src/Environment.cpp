@@ -44,7 +44,9 @@ Environment readEnvironment() {
 #if defined(_WIN32)
         env.messageModule = "GridApi.dll";
 #else
-        env.messageModule = "libGridApi.so";
+        // The library's soname (SOVERSION in src/CMakeLists.txt): a loaded library is found by it
+        // whatever path it was loaded from, and without the development link libGridApi.so.
+        env.messageModule = "libGridApi.so.1";
 #endif
     }
     return env;

@@ -20,7 +20,7 @@ std::string catalogueText(unsigned id) {
     const int length = LoadStringA(GetModuleHandleA("GridApi.dll"), id, buffer, sizeof buffer);
     return std::string(buffer, length > 0 ? length : 0);
 #else
-    void* module = dlopen("libGridApi.so", RTLD_NOLOAD | RTLD_LAZY);
+    void* module = dlopen("libGridApi.so.1", RTLD_NOLOAD | RTLD_LAZY);
     if (!module) return "";
     typedef const char* (*Lookup)(unsigned);
     Lookup lookup = reinterpret_cast<Lookup>(dlsym(module, "GridApiMessageText"));

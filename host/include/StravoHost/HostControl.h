@@ -21,7 +21,7 @@ STRAVOHOST_API std::vector<std::string> capturedLogLines();
 STRAVOHOST_API void clearCapturedLogLines();
 // Log destination: a file (appended to) or, for an empty path, stderr.
 STRAVOHOST_API void setLogFile(const std::string& path);
-// The module whose message catalogue formats log lines (default GridApi.dll / libGridApi.so). An
+// The module whose message catalogue formats log lines (default GridApi.dll / libGridApi.so.1). An
 // empty name means the program itself: on Windows the executable's string table, on Linux the
 // program's global symbol scope (the executable, if linked with -rdynamic, and the libraries
 // loaded with it).
