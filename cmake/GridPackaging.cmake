@@ -5,7 +5,13 @@ set(CPACK_PACKAGE_VENDOR "GridApi")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Storage access plug-in: Win32 file operations on network shares with retry rules")
-set(CPACK_PACKAGE_DESCRIPTION_FILE ${PROJECT_SOURCE_DIR}/README.md)
+# The package's long description is a paragraph, not the whole README.
+set(CPACK_PACKAGE_DESCRIPTION
+    "A storage server loads GridApi as a plug-in and does its file work on network shares through the \
+file-services object that its one exported factory gives. Every operation has the shape and result of \
+the Win32 call it stands for; the library retries by per-error rules read from the server's settings, \
+re-opens a lost file at its kept position, and reports a final failure in the log and as a system event. \
+On Linux the Win32 file calls are provided over POSIX for shares mounted with CIFS, NFS or sshfs.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES OFF)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/dist)

@@ -1,5 +1,5 @@
-// The path commands and the file creation through the file-services object: which are retried and
-// how they report, which answer at once, and what reaches the caller.
+// The path commands and the file creation through the file-services object: which answer at once,
+// and what reaches the caller. (How each retrying command retries and reports is the fault matrix's.)
 
 #include <functional>
 #include <string>
@@ -30,95 +30,7 @@ class PathCommandsTest : public gridtest::HostShareTest {
     }
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
     std::string file_;
-
-  public:
-    // Out-parameters of the table's calls.
-    WIN32_FIND_DATAA found_ = {};
-    WIN32_FILE_ATTRIBUTE_DATA attributes_ = {};
-    DWORD numbers_[4] = {};
-    ULARGE_INTEGER sizes_[3] = {};
 };
-
-struct Retried {
-    const char* call;       // the platform call that fails
-    const char* operation;  // the retry handler's name in the log
-    std::function<bool(PathCommandsTest&, StravoStorageApi::FileServicesIf&, const std::string& dir,
-                       const std::string& file)>
-        succeeded;
-};
-
-void PrintTo(const Retried& c, std::ostream* os) { *os << c.call; }
-
-// Each retrying path command, its platform call failing twice with a network error and then working.
-class RetriedPathCommandTest : public PathCommandsTest, public ::testing::WithParamInterface<Retried> {};
-
-TEST_P(RetriedPathCommandTest, NetworkErrorsAreWaitedOutAndTheSuccessNamesTheOperation) {
-    const Retried& c = GetParam();
-    gridtest::failCalls(c.call, ERROR_NETNAME_DELETED, 2);
-    EXPECT_TRUE(c.succeeded(*this, *services_, dir(), file_));
-    EXPECT_EQ(3u, FaultInjector::calls(c.call));
-    EXPECT_EQ(2u, StravoHostControl::recordedSleeps().size());
-    const std::vector<std::string> logged = lines();
-    ASSERT_EQ(5u, logged.size());
-    EXPECT_EQ(std::string("GRIDAPI-I-0001 Could not perform a file '") + c.operation + "' operation:", logged[0]);
-    EXPECT_EQ(std::string("GRIDAPI-T-1111 File '") + c.operation + "' operation successfully completed.", logged[4]);
-    EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, RetriedPathCommandTest,
-    ::testing::Values(
-        Retried{"CreateDirectoryA", "CreateDirectory",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string& d, const std::string&) {
-                    return s.CreateDirectoryA((d + "\\new").c_str(), nullptr) == TRUE;
-                }},
-        Retried{"CreateDirectoryW", "CreateDirectoryW",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string& d, const std::string&) {
-                    const std::string narrow = d + "\\wide";
-                    return s.CreateDirectoryW(std::wstring(narrow.begin(), narrow.end()).c_str(), nullptr) == TRUE;
-                }},
-        Retried{"DeleteFileA", "DeleteFile",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string& f) {
-                    return s.DeleteFileA(f.c_str()) == TRUE;
-                }},
-        Retried{"FindFirstFileA", "FindFirstFile",
-                [](PathCommandsTest& t, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string& f) {
-                    FileServicesHandle h = s.FindFirstFileA(f.c_str(), &t.found_);
-                    return static_cast<void*>(h) != INVALID_HANDLE_VALUE && s.FindClose(h) == TRUE;
-                }},
-        Retried{"GetDiskFreeSpaceA", "GetDiskFreeSpace",
-                [](PathCommandsTest& t, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string&) {
-                    return s.GetDiskFreeSpaceA((gridtest::shareRoot() + "\\").c_str(), &t.numbers_[0], &t.numbers_[1],
-                                               &t.numbers_[2], &t.numbers_[3]) == TRUE &&
-                           t.numbers_[1] != 0;
-                }},
-        Retried{"GetDiskFreeSpaceExA", "GetDiskFreeSpaceEx",
-                [](PathCommandsTest& t, StravoStorageApi::FileServicesIf& s, const std::string& d, const std::string&) {
-                    return s.GetDiskFreeSpaceExA(d.c_str(), &t.sizes_[0], &t.sizes_[1], &t.sizes_[2]) == TRUE &&
-                           t.sizes_[1].QuadPart != 0;
-                }},
-        Retried{"GetFileAttributesA", "GetFileAttributes",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string& d, const std::string&) {
-                    return s.GetFileAttributesA(d.c_str()) == FILE_ATTRIBUTE_DIRECTORY;
-                }},
-        Retried{"GetFileAttributesExA", "GetFileAttributesEx",
-                [](PathCommandsTest& t, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string& f) {
-                    return s.GetFileAttributesExA(f.c_str(), GetFileExInfoStandard, &t.attributes_) == TRUE &&
-                           !(t.attributes_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-                }},
-        Retried{"SetFileAttributesA", "SetFileAttributes",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string& f) {
-                    return s.SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY) == TRUE &&
-                           (GetFileAttributesA(f.c_str()) & FILE_ATTRIBUTE_READONLY);
-                }},
-        Retried{"CreateFileA", "CreateFile",
-                [](PathCommandsTest&, StravoStorageApi::FileServicesIf& s, const std::string&, const std::string& f) {
-                    FileServicesHandle h = s.CreateFileA(f.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                         OPEN_EXISTING, 0, FileServicesHandle());
-                    return static_cast<void*>(h) != INVALID_HANDLE_VALUE && h.fileName() == f &&
-                           s.CloseHandle(h) == TRUE;
-                }}),
-    [](const ::testing::TestParamInfo<Retried>& info) { return std::string(info.param.call); });
 
 // Single-attempt commands: one call, no wait, no line, the call's own error left behind.
 TEST_F(PathCommandsTest, SingleAttemptCommandsFailOnceAndSilently) {

@@ -36,32 +36,6 @@ class RunTest : public gridtest::HostShareTest {
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
 
-TEST_F(RunTest, SharingViolationsAreWaitedOutAndTheSuccessIsLogged) {
-    const std::string file = makeFile("busy.txt");
-    gridtest::failCalls("DeleteFileA", ERROR_SHARING_VIOLATION, 2);
-    SetLastError(1234);
-
-    EXPECT_EQ(TRUE, services_->DeleteFileA(file.c_str()));
-
-    EXPECT_FALSE(exists(file));
-    EXPECT_EQ(3u, FaultInjector::calls("DeleteFileA"));
-    const std::vector<std::string> expected = {
-        "GRIDAPI-I-0001 Could not perform a file 'DeleteFile' operation:",
-        "GRIDAPI-I-0001 \tArg 1:  " + file,
-        "GRIDAPI-I-0001 Error: 'Sharing Violation'. Retrying 16 times, waiting 5 seconds between retries.",
-        "GRIDAPI-T-1111 The file operation 'DeleteFile' is still pending (file is still inaccessible)...",
-        "GRIDAPI-T-1111 File 'DeleteFile' operation successfully completed.",
-    };
-    EXPECT_EQ(expected, lines());
-    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
-    ASSERT_EQ(2u, sleeps.size());
-    for (int seconds : sleeps) {
-        EXPECT_GE(seconds, 5);
-        EXPECT_LE(seconds, 7);
-    }
-    EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
-}
-
 BOOL WINAPI deleteQuietly(LPCSTR) { return TRUE; }
 
 TEST_F(RunTest, AFirstTimeSuccessLeavesNoTrace) {
@@ -79,42 +53,6 @@ TEST_F(RunTest, AFirstTimeSuccessLeavesNoTrace) {
     EXPECT_TRUE(lines().empty());
     EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
     EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
-}
-
-TEST_F(RunTest, AnErrorWithoutARuleFailsAtOnceWithThreeTraces) {
-    const std::string file = makeFile("kept.txt");
-    gridtest::failCalls("DeleteFileA", ERROR_INVALID_PARAMETER, 0);
-
-    EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
-
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-    EXPECT_EQ(1u, FaultInjector::calls("DeleteFileA"));
-    EXPECT_TRUE(exists(file));
-    const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
-    ASSERT_EQ(1u, events.size());
-    EXPECT_EQ("Stravo File Services", events[0].source);
-    EXPECT_NE(std::string::npos, events[0].text.find("Could not Delete File on UNC")) << events[0].text;
-    const std::vector<std::string> logged = lines();
-    ASSERT_EQ(1u, logged.size());
-    EXPECT_EQ("GRIDAPI-E-0003 " + events[0].text, logged[0]);
-    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
-}
-
-TEST_F(RunTest, ExhaustedRetriesReportTheLastError) {
-    StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 1);
-    const std::string file = makeFile("slow.txt");
-    gridtest::failCalls("DeleteFileA", ERROR_SEM_TIMEOUT, 0);
-
-    EXPECT_EQ(FALSE, services_->DeleteFileA(file.c_str()));
-
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), GetLastError());
-    EXPECT_EQ(2u, FaultInjector::calls("DeleteFileA"));
-    const std::vector<std::string> logged = lines();
-    ASSERT_EQ(7u, logged.size());
-    EXPECT_EQ("GRIDAPI-W-0002 Could not 'DeleteFile' file (All 'Semaphore Timeout' retries exhausted.)", logged[4]);
-    EXPECT_EQ(0u, logged[6].find("GRIDAPI-E-0003 Could not Delete File on UNC")) << logged[6];
-    EXPECT_EQ(1u, StravoHostControl::capturedSystemEvents().size());
-    EXPECT_EQ(1u, StravoHostControl::recordedSleeps().size());
 }
 
 TEST_F(RunTest, TheServersWaitingFunctionCanStopTheRetries) {

@@ -1,7 +1,6 @@
-// Copy, move, directory removal and the path queries through the file-services object: what is
-// retried, what ends at once, and that no data is lost on the way.
+// Copy, move and directory removal through the file-services object: what ends at once, and that no
+// data is lost on the way. (How each retrying command retries and reports is the fault matrix's.)
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,20 +75,6 @@ TEST_F(TreeCommandsTest, ACopyOntoAnExistingTargetFailsOnlyWhenAskedWithExactlyO
     EXPECT_TRUE(lines().empty());
 }
 
-TEST_F(TreeCommandsTest, ACopyWaitsOutASharingViolationAndLogsBothPaths) {
-    const std::string from = path("a.txt");
-    const std::string to = path("b.txt");
-    write(from, "data");
-    gridtest::failCalls("CopyFileA", ERROR_SHARING_VIOLATION, 1);
-    EXPECT_EQ(TRUE, services_->CopyFileA(from.c_str(), to.c_str(), FALSE));
-    EXPECT_EQ("data", read(to));
-    const std::vector<std::string> logged = lines();
-    ASSERT_EQ(5u, logged.size());
-    EXPECT_EQ("GRIDAPI-I-0001 \tArg 1:  " + from, logged[1]);
-    EXPECT_EQ("GRIDAPI-I-0001 \tArg 2:  " + to, logged[2]);
-    EXPECT_EQ("GRIDAPI-T-1111 File 'CopyFile' operation successfully completed.", logged[4]);
-}
-
 TEST_F(TreeCommandsTest, AMoveRetriesOnOneVerifiedMoveObject) {
     const std::string from = path("m1.txt");
     const std::string to = path("m2.txt");
@@ -104,21 +89,6 @@ TEST_F(TreeCommandsTest, AMoveRetriesOnOneVerifiedMoveObject) {
     EXPECT_EQ("moved", read(to));
     EXPECT_FALSE(exists(from));
     EXPECT_EQ("GRIDAPI-T-1111 File 'MoveFileEx' operation successfully completed.", lines().back());
-}
-
-TEST_F(TreeCommandsTest, AMoveThatKeepsFailingIsReportedOnceNamingTheDestination) {
-    const std::string from = path("s.txt");
-    const std::string to = path("t.txt");
-    write(from, "stay");
-    StravoHostControl::setDatabaseSetting("NumRetriesNetNameDel", 3);
-    StravoHostControl::failVerifiedMoves(ERROR_NETNAME_DELETED, 0);
-
-    EXPECT_EQ(FALSE, services_->MoveFileA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
-
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
-    EXPECT_EQ(4u, StravoHostControl::verifiedMoveAttempts().size());
-    EXPECT_NE(std::string::npos, reportText().find("Could not Move File(Ex) to " + to + " on UNC")) << reportText();
-    EXPECT_EQ("stay", read(from));
 }
 
 TEST_F(TreeCommandsTest, AMoveOntoAnExistingTargetGivesTheWindowsAnswers) {
@@ -231,68 +201,5 @@ TEST_F(TreeCommandsTest, RecursiveRemovalGoesThroughTheSystemCallTable) {
     EXPECT_FALSE(exists(tree));
     EXPECT_EQ("GRIDAPI-T-1111 File 'RemoveDirectory' operation successfully completed.", lines().back());
 }
-
-struct Query {
-    const char* call;
-    const char* operation;
-    std::function<BOOL(StravoStorageApi::FileServicesIf&, const char*)> ask;
-    std::vector<DWORD> answers;  // codes without a rule: the run ends at once
-    const char* report;          // the final "no" as information, or none
-};
-
-void PrintTo(const Query& q, std::ostream* os) { *os << q.call; }
-
-class QueryTest : public TreeCommandsTest, public ::testing::WithParamInterface<Query> {};
-
-TEST_P(QueryTest, AnswersEndAtOnceAndNetworkErrorsAreWaitedOut) {
-    const Query& q = GetParam();
-    for (DWORD code : q.answers) {
-        gridtest::resetHost();
-        gridtest::failCalls(q.call, code, 0);
-        EXPECT_EQ(FALSE, q.ask(*services_, dir().c_str())) << code;
-        EXPECT_EQ(code, GetLastError());
-        EXPECT_EQ(1u, FaultInjector::calls(q.call)) << code;
-        EXPECT_TRUE(StravoHostControl::recordedSleeps().empty()) << code;
-        if (q.report) {
-            ASSERT_EQ(1u, lines().size()) << code;
-            EXPECT_EQ(std::string("GRIDAPI-I-0001 ") + StravoHostControl::capturedSystemEvents().at(0).text,
-                      lines()[0]);
-            EXPECT_NE(std::string::npos, lines()[0].find(std::string("Path ") + dir() + q.report)) << lines()[0];
-        } else {
-            EXPECT_TRUE(lines().empty()) << code;
-            EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty()) << code;
-        }
-        FaultInjector::clear();
-    }
-
-    gridtest::resetHost();
-    gridtest::failCalls(q.call, ERROR_BAD_NETPATH, 2);
-    const std::string empty = path("empty");
-    ASSERT_TRUE(CreateDirectoryA(empty.c_str(), nullptr));
-    EXPECT_EQ(TRUE, q.ask(*services_, empty.c_str()));
-    EXPECT_EQ(3u, FaultInjector::calls(q.call));
-    EXPECT_EQ(std::string("GRIDAPI-T-1111 File '") + q.operation + "' operation successfully completed.",
-              lines().back());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Queries, QueryTest,
-    ::testing::Values(Query{"PathFileExistsA",
-                            "PathFileExists",
-                            [](StravoStorageApi::FileServicesIf& s, const char* p) { return s.PathFileExistsA(p); },
-                            {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND},
-                            nullptr},
-                      Query{"PathIsDirectoryA",
-                            "PathIsDirectory",
-                            [](StravoStorageApi::FileServicesIf& s, const char* p) { return s.PathIsDirectoryA(p); },
-                            {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ALREADY_EXISTS},
-                            " is not a directory on UNC"},
-                      Query{
-                          "PathIsDirectoryEmptyA",
-                          "PathIsDirectoryEmpty",
-                          [](StravoStorageApi::FileServicesIf& s, const char* p) { return s.PathIsDirectoryEmptyA(p); },
-                          {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME, ERROR_ALREADY_EXISTS},
-                          " is not an empty directory on UNC"}),
-    [](const ::testing::TestParamInfo<Query>& info) { return std::string(info.param.call); });
 
 }  // namespace
