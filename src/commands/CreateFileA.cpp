@@ -33,10 +33,12 @@ CreateFileA::CreateFileA(std::string&& fileName, DWORD desiredAccess, DWORD shar
 CreateFileA::~CreateFileA() = default;
 
 void CreateFileA::applyWriteThrough() {
-    // Read without a lock; two first constructions may both read, and the last store stays.
-    if (writeThroughFlag_ == -1) __atomic_exchange_n(&writeThroughFlag_, readRegFlag(), __ATOMIC_SEQ_CST);
+    // Read without a lock (a relaxed atomic load: a plain load on x86-64, and no race for the
+    // sanitizer); two first constructions may both read the setting, and the last store stays.
+    if (__atomic_load_n(&writeThroughFlag_, __ATOMIC_RELAXED) == -1)
+        __atomic_exchange_n(&writeThroughFlag_, readRegFlag(), __ATOMIC_SEQ_CST);
     // The bit is only ever added: a caller's own write-through stays whatever the setting says.
-    if (writeThroughFlag_ == 1) flagsAndAttributes_ |= FILE_FLAG_WRITE_THROUGH;
+    if (__atomic_load_n(&writeThroughFlag_, __ATOMIC_RELAXED) == 1) flagsAndAttributes_ |= FILE_FLAG_WRITE_THROUGH;
 }
 
 std::int32_t CreateFileA::readRegFlag() {
