@@ -11,14 +11,15 @@ namespace gridctl {
 namespace {
 
 const char* const eventSource = GRID_EVENT_SOURCE;
-const char* const applicationLog = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-const std::uint32_t typesSupported = 7;  // error, warning, information
 
 struct EventSourceArgs {
     std::string messageFile;
 };
 
 #ifdef _WIN32
+
+const char* const applicationLog = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+const std::uint32_t typesSupported = 7;  // error, warning, information
 
 std::string sourceKey() { return std::string(applicationLog) + eventSource; }
 
