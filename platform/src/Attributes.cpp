@@ -61,7 +61,7 @@ bool unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP || err ==
 
 }  // namespace
 
-DWORD storedAttributes(const char* posix, const FileInfo& info) {
+DWORD storedAttributes(int dirfd, const char* name, const FileInfo& info) {
     const FileKey key{info.dev, info.ino};
     {
         std::lock_guard<std::mutex> lock(g_attributeMutex);
@@ -72,7 +72,13 @@ DWORD storedAttributes(const char* posix, const FileInfo& info) {
         }
     }
     char text[16];
-    const ssize_t n = ::getxattr(posix, kAttributeName, text, sizeof text - 1);
+    // Through the descriptor's entry in /proc: the file it names, not a path resolved again (and not
+    // a link's target: the entry itself). Without /proc, nothing is read: the defaults apply.
+    const ProcPath path = procPath(dirfd, name);
+    errno = ENOENT;
+    const ssize_t n = path.empty() ? -1
+                      : name       ? ::lgetxattr(path.c_str(), kAttributeName, text, sizeof text - 1)
+                                   : ::getxattr(path.c_str(), kAttributeName, text, sizeof text - 1);
     DWORD stored = 0;
     if (n > 0) {
         text[n] = '\0';
@@ -86,14 +92,18 @@ DWORD storedAttributes(const char* posix, const FileInfo& info) {
     return stored;
 }
 
-int storeAttributes(const std::string& posix, DWORD attributes) {
+int storeAttributes(int fd, DWORD attributes) {
     attributes &= kSettable;
     // NORMAL stands alone; with any other bit it means nothing.
     if (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) attributes &= ~DWORD(FILE_ATTRIBUTE_NORMAL);
     if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(attributes));
-    if (::setxattr(posix.c_str(), kAttributeName, text, static_cast<std::size_t>(length), 0) != 0) {
+    int rc = ::fsetxattr(fd, kAttributeName, text, static_cast<std::size_t>(length), 0);
+    if (rc != 0 && errno == EBADF) {  // an O_PATH descriptor: the file it names, through /proc
+        rc = ::setxattr(procPath(fd).c_str(), kAttributeName, text, static_cast<std::size_t>(length), 0);
+    }
+    if (rc != 0) {
         return unsupported(errno) ? 0 : errno;
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -111,6 +112,11 @@ bool lockedAgainst(const FileObject& f, bool atOffset, std::uint64_t offset, DWO
     return ioConflicts(f.key, &f, offset, length, write);
 }
 
+// The error of an open: a name leading out of the share, or a pipe or socket nobody reads, is refused.
+DWORD openError(int err) {
+    return err == EXDEV || err == ENXIO ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(err, ErrnoContext::Path);
+}
+
 HANDLE openFailed(int fd, DWORD code) {
     if (fd >= 0) ::close(fd);
     return fail(INVALID_HANDLE_VALUE, code);
@@ -152,97 +158,90 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     const mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     const bool backup = flags & FILE_FLAG_BACKUP_SEMANTICS;
 
-    // The name as written is opened beneath its share (openTarget); `path` is set only once a
-    // lookup without regard to case found another name, or the name to create.
-    std::string path;
-    const auto openResolved = [&](int openFlags, mode_t mode) {
-        return path.empty() || path == t.posixView() ? openTarget(t, openFlags, mode)
-                                                     : ::open(path.c_str(), openFlags, mode);
-    };
+    // What exists is opened without blocking, so that a pipe or a device never holds the caller (it
+    // is refused below); a file gets its blocking mode back once it is known to be one.
+    const int existingFlags = oflags | O_NONBLOCK | O_NOCTTY;
+    bool nonBlocking = true;
     // A directory opens only for reading (EISDIR otherwise), and only with backup semantics.
-    const auto openExisting = [&]() {
-        int opened = openResolved(oflags, 0);
+    const auto openExistingAt = [&](const char* rel) {
+        nonBlocking = true;
+        int opened = openBeneath(*t.share, rel, existingFlags, 0);
         if (opened < 0 && errno == EISDIR) {
             if (disposition == CREATE_ALWAYS ||
                 (!backup && (disposition == OPEN_ALWAYS || disposition == CREATE_NEW))) {
                 errno = EACCES;
                 return -1;
             }
-            opened = openResolved(O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+            opened = openBeneath(*t.share, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK, 0);
         }
         return opened;
     };
-    const bool scan = needsCaseScan(t);
+    const bool creates = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+    const bool scan = needsCaseScan(*t.share);
     int fd = -1;
     bool existed = true;
     for (int attempt = 0; fd < 0; ++attempt) {
         if (attempt == 4) return fail(INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);  // the name keeps changing
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            fd = openExisting();
-            if (fd >= 0) break;
-            const int e = errno;
-            if (e == EINTR) continue;
-            if (e == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
-            if (attempt > 0 || (e != ENOENT && e != ENOTDIR))
-                return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
-            std::string found;
-            const DWORD err = missingOrError(t, e, &found);
-            if (err) return openFailed(-1, err);
-            path = found;
-            continue;
-        }
-        int exactErr = 0;
+        bool lastMissing = false;
         if (attempt == 0 && !t.parsed.trailingSeparator) {
-            // The name as written first; only when it is missing does resolveForCreate look for it
-            // under another case (and check the parent). Where the file system finds names without
-            // regard to case by itself, O_EXCL alone decides whether the name exists.
-            if (disposition == CREATE_NEW && scan) {
-                FileInfo st;
-                errno = statTarget(t, true, &st);
-                if (errno == 0) return openFailed(-1, ERROR_FILE_EXISTS);
-            } else {
-                fd = disposition == CREATE_NEW ? -1 : openExisting();
+            // The name as written first, beneath the share in the same call. Where no scan for
+            // another case is needed (a case-insensitive share), O_EXCL alone decides whether a new
+            // name exists.
+            errno = ENOENT;
+            if (disposition != CREATE_NEW) {
+                fd = openExistingAt(t.below());
                 if (fd >= 0) break;
-                if (disposition == CREATE_NEW || (errno == ENOENT && !scan)) {
-                    fd = openTarget(t, oflags | O_CREAT | O_EXCL, createMode);
-                    if (fd >= 0) {
-                        existed = false;
-                        break;
-                    }
-                    if (errno == EEXIST) {
-                        if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
-                        continue;  // made by another meanwhile: opened as it is now
-                    }
+                // Directly in the share, a missing name as written needs no second look.
+                lastMissing = errno == ENOENT && !std::strchr(t.below(), '/');
+            }
+            if (creates && errno == ENOENT && !scan) {
+                nonBlocking = false;
+                fd = openTarget(t, oflags | O_CREAT | O_EXCL, createMode);
+                if (fd >= 0) {
+                    existed = false;
+                    break;
+                }
+                if (errno == EEXIST) {
+                    if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
+                    continue;  // made by another meanwhile (or a link): looked at again
                 }
             }
-            exactErr = errno;
-            if (exactErr == EINTR) continue;
-            if (exactErr == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
-            if (exactErr != ENOENT && exactErr != ENOTDIR)
-                return openFailed(-1, win32FromErrno(exactErr, ErrnoContext::Path));
+            const int e = errno;
+            if (e == EINTR) continue;
+            if (e != ENOENT && e != ENOTDIR) return openFailed(-1, openError(e));
         }
-        bool exists = false;
-        if (const DWORD err = resolveForCreate(t, &path, &exists, exactErr)) return openFailed(-1, err);
-        if (exists) {
+        Entry entry;
+        if (const DWORD err = resolveEntry(t, &entry, lastMissing)) return openFailed(-1, err);
+        if (entry.exists) {
             if (disposition == CREATE_NEW) return openFailed(-1, ERROR_FILE_EXISTS);
-            fd = openExisting();
+            fd = openExistingAt(entry.rel.c_str());
             existed = true;
+            if (fd < 0 && errno == ENOENT && creates && S_ISLNK(entry.info.mode)) {
+                // A dangling link: the file is made where it leads, only if that lies beneath the share.
+                fd = openEntry(entry, oflags | O_CREAT | O_NONBLOCK | O_NOCTTY, createMode);
+                if (fd < 0) return openFailed(-1, errno == ENOENT ? DWORD(ERROR_PATH_NOT_FOUND) : openError(errno));
+                existed = false;
+            }
         } else {
+            if (!creates) return openFailed(-1, ERROR_FILE_NOT_FOUND);
             if (t.parsed.trailingSeparator) return openFailed(-1, ERROR_INVALID_NAME);
-            fd = openResolved(oflags | O_CREAT | O_EXCL, createMode);
+            nonBlocking = false;
+            fd = ::openat(entry.parent, entry.name(), oflags | O_CREAT | O_EXCL | O_NOFOLLOW, createMode);
             existed = false;
         }
         if (fd < 0) {
             const int e = errno;
             if (e == EINTR || e == EEXIST || e == ENOENT) continue;  // raced with another creator or deleter
-            if (e == EXDEV) return openFailed(-1, ERROR_ACCESS_DENIED);
-            return openFailed(-1, win32FromErrno(e, ErrnoContext::Path));
+            return openFailed(-1, openError(e));
         }
     }
 
     FileInfo info;
     if (const int e = fstatInfo(fd, &info)) return openFailed(fd, ioError(e));
     const bool directory = S_ISDIR(info.mode);
+    // A pipe, socket or device in a share is no file of the server's.
+    if (!directory && !S_ISREG(info.mode)) return openFailed(fd, ERROR_ACCESS_DENIED);
+    if (nonBlocking && !directory && ::fcntl(fd, F_SETFL, oflags & O_APPEND) != 0) return openFailed(fd, ioError(errno));
     if (directory) {
         if (!backup || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
             return openFailed(fd, ERROR_ACCESS_DENIED);
@@ -283,7 +282,7 @@ using namespace gridplatform;
 
 GRIDPLATFORM_API HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                     DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
-    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
+    const Target t = mapPath(fileName);
     if (t.error) return fail(INVALID_HANDLE_VALUE, t.error);
     return openFile(t, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
 }

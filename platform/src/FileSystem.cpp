@@ -17,48 +17,50 @@
 namespace gridplatform {
 namespace {
 
-// statx() of an existing target, looked up exactly first (beneath its share unless mapPath
-// checked it) and then without regard to case. *found is set only when the name was found under
-// another case; it stays empty when the target's own POSIX path is the file.
-DWORD statName(const Target& t, std::string* found, FileInfo* info, bool followLinks = true) {
-    int e = statTarget(t, followLinks, info);
-    if (e == 0) return 0;
-    if (e == EXDEV) return ERROR_ACCESS_DENIED;
-    if (const DWORD err = missingOrError(t, e, found)) return err;
-    e = statInfo(AT_FDCWD, found->c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW, info);
-    if (e) return win32FromErrno(e, ErrnoContext::Path);
-    return 0;
-}
-
-// statName() with the POSIX path of what it found.
-DWORD statExisting(const Target& t, std::string* posix, FileInfo* info, bool followLinks = true) {
-    std::string found;
-    if (const DWORD err = statName(t, &found, info, followLinks)) return err;
-    *posix = found.empty() ? t.posixString() : std::move(found);
-    return 0;
-}
-
 DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
 
-void syncParentDirectory(const std::string& posix) {
-    const std::string::size_type slash = posix.find_last_of('/');
-    const std::string parent = slash == 0 ? "/" : posix.substr(0, slash);
-    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+// statx() of an existing target, looked up as written and then without regard to case, following a
+// final link beneath the share; with `stored`, the DOS attribute bits stored for it too.
+DWORD statName(const Target& t, FileInfo* info, DWORD* stored = nullptr) {
+    int e = statTarget(t, true, info, stored);
+    if (e == 0) return 0;
+    if (e == EXDEV) return ERROR_ACCESS_DENIED;
+    if (e != ENOENT && e != ENOTDIR) return pathError(e);
+    Entry entry;
+    if (const DWORD err = resolveEntry(t, &entry)) return err;
+    if (!entry.exists) return ERROR_FILE_NOT_FOUND;
+    const Fd fd(openEntry(entry, O_PATH | O_CLOEXEC));
+    if (!fd) return errno == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : pathError(errno);
+    if ((e = statFd(fd.get(), info))) return pathError(e);
+    if (stored) *stored = storedAttributes(fd.get(), nullptr, *info);
+    return 0;
+}
+
+// An existing entry, resolved beneath its share and not followed if it is a link.
+DWORD existingEntry(const Target& t, Entry* entry) {
+    if (t.error) return t.error;
+    if (const DWORD err = resolveEntry(t, entry)) return err;
+    return entry->exists ? 0 : DWORD(ERROR_FILE_NOT_FOUND);
+}
+
+// Makes what changed in the directory `dirfd` (an O_PATH descriptor) durable.
+void syncDirectory(int dirfd) {
+    const Fd fd(::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) ::fsync(fd.get());
 }
 
 BOOL createDirectory(const Target& t) {
     if (t.error) return fail(FALSE, t.error);
-    std::string path;
-    bool exists = false;
-    if (const DWORD err = resolveForCreate(t, &path, &exists)) {
+    if (t.isShareRoot()) return fail(FALSE, ERROR_ALREADY_EXISTS);
+    Entry entry;
+    if (const DWORD err = resolveEntry(t, &entry)) {
         return fail(FALSE, err == ERROR_INVALID_NAME ? DWORD(ERROR_ALREADY_EXISTS) : err);
     }
-    if (exists) return fail(FALSE, ERROR_ALREADY_EXISTS);
-    if (::mkdir(path.c_str(), 0777) != 0) return fail(FALSE, pathError(errno));
+    // A name that exists in any form, a link included (dangling or not), is not created through.
+    if (entry.exists) return fail(FALSE, ERROR_ALREADY_EXISTS);
+    if (::mkdirat(entry.parent, entry.name(), 0777) != 0) {
+        return fail(FALSE, errno == EEXIST ? DWORD(ERROR_ALREADY_EXISTS) : pathError(errno));
+    }
     return TRUE;
 }
 
@@ -121,19 +123,16 @@ BOOL copyFile(const Target& from, const Target& to, bool failIfExists, bool flus
     CloseHandle(in);
     CloseHandle(out);
     if (e) {
-        // Windows leaves no partial copy behind.
-        std::string path;
-        bool exists = false;
-        if (resolveForCreate(to, &path, &exists) == 0 && exists) ::unlink(path.c_str());
+        // Windows leaves no partial copy behind: the entry is removed if it is still the copy.
+        Entry entry;
+        if (resolveEntry(to, &entry) == 0 && entry.exists && !entry.root && entry.info.dev == outInfo.dev &&
+            entry.info.ino == outInfo.ino) {
+            ::unlinkat(entry.parent, entry.name(), 0);
+        }
         return fail(FALSE, win32FromErrno(e, ErrnoContext::Io));
     }
     SetLastError(lastError);
     return TRUE;
-}
-
-std::string parentOf(const std::string& posix) {
-    const std::string::size_type slash = posix.find_last_of('/');
-    return slash == 0 ? std::string() : posix.substr(0, slash);
 }
 
 // The Win32 form of a parsed path, as GetCurrentDirectoryA reports it.
@@ -190,9 +189,10 @@ GRIDPLATFORM_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) 
 GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
     const Target t = mapPath(pathName);
     if (t.error) return fail(FALSE, t.error);
-    std::string path;
-    FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info, false)) return fail(FALSE, err);
+    if (t.isShareRoot()) return fail(FALSE, ERROR_ACCESS_DENIED);  // a share is never removed
+    Entry entry;
+    if (const DWORD err = existingEntry(t, &entry)) return fail(FALSE, err);
+    const FileInfo& info = entry.info;
     if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
     // The process's current directory is in use, as Windows' open handle to it is.
@@ -200,9 +200,11 @@ GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
     if (::stat(".", &cwd) == 0 && cwd.st_dev == info.dev && cwd.st_ino == info.ino) {
         return fail(FALSE, ERROR_SHARING_VIOLATION);
     }
-    if (::rmdir(path.c_str()) != 0) {
+    if (::unlinkat(entry.parent, entry.name(), AT_REMOVEDIR) != 0) {
         const int e = errno;
-        return fail(FALSE, e == EEXIST ? DWORD(ERROR_DIR_NOT_EMPTY) : pathError(e));
+        return fail(FALSE, e == EEXIST || e == ENOTEMPTY ? DWORD(ERROR_DIR_NOT_EMPTY)
+                           : e == ENOTDIR                ? DWORD(ERROR_DIRECTORY)
+                                                         : pathError(e));
     }
     return TRUE;
 }
@@ -210,14 +212,17 @@ GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
 GRIDPLATFORM_API BOOL DeleteFileA(LPCSTR fileName) {
     const Target t = mapPath(fileName);
     if (t.error) return fail(FALSE, t.error);
-    std::string path;
-    FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info, false)) return fail(FALSE, err);
+    if (t.isShareRoot()) return fail(FALSE, ERROR_ACCESS_DENIED);
+    Entry entry;
+    if (const DWORD err = existingEntry(t, &entry)) return fail(FALSE, err);
+    const FileInfo& info = entry.info;
     if (S_ISDIR(info.mode)) return fail(FALSE, ERROR_ACCESS_DENIED);
     // Read-only files are not deleted, even for root.
     if (!S_ISLNK(info.mode) && isReadOnlyMode(info.mode)) return fail(FALSE, ERROR_ACCESS_DENIED);
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
-    if (::unlink(path.c_str()) != 0) return fail(FALSE, pathError(errno));
+    if (::unlinkat(entry.parent, entry.name(), 0) != 0) {
+        return fail(FALSE, errno == EISDIR ? DWORD(ERROR_ACCESS_DENIED) : pathError(errno));
+    }
     return TRUE;
 }
 
@@ -235,73 +240,80 @@ GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, D
     if (from.error) return fail(FALSE, from.error);
     const Target to = mapPath(newFileName);
     if (to.error) return fail(FALSE, to.error);
+    // A share is never moved, nor anything moved onto one.
+    if (from.isShareRoot() || to.isShareRoot()) return fail(FALSE, ERROR_ACCESS_DENIED);
 
-    std::string source;
-    FileInfo info;
-    if (const DWORD err = statExisting(from, &source, &info, false)) return fail(FALSE, err);
+    Entry source;
+    if (const DWORD err = existingEntry(from, &source)) return fail(FALSE, err);
+    const FileInfo& info = source.info;
     // Renaming needs delete access: every open of the source must share it.
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
 
-    std::string target;
-    bool exists = false;
-    FileInfo existing;
-    if (const DWORD err = resolveForCreate(to, &target, &exists, 0, &existing)) return fail(FALSE, err);
+    Entry target;
+    if (const DWORD err = resolveEntry(to, &target)) return fail(FALSE, err);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    const char* targetName = target.name();
     int rc;
-    if (exists) {
-        if (existing.dev == info.dev && existing.ino == info.ino) {
+    if (target.exists) {
+        if (target.info.dev == info.dev && target.info.ino == info.ino) {
             // The same file under another case: a rename to the name as the caller spelled it.
-            target = parentOf(target);
-            target.append(1, '/').append(to.parsed.parts.back());
-            if (target == source) return TRUE;
-            rc = ::rename(source.c_str(), target.c_str());
+            const std::string spelled(to.parsed.parts.back());
+            if (source.parent == target.parent && spelled == source.name()) return TRUE;
+            rc = ::renameat(source.parent, source.name(), target.parent, spelled.c_str());
         } else {
             if (!replace) return fail(FALSE, ERROR_ALREADY_EXISTS);
-            if (S_ISDIR(existing.mode) || isReadOnlyMode(existing.mode) || shareIsOpen({existing.dev, existing.ino})) {
+            const FileInfo& existing = target.info;
+            if (S_ISDIR(existing.mode) || (!S_ISLNK(existing.mode) && isReadOnlyMode(existing.mode)) ||
+                shareIsOpen({existing.dev, existing.ino})) {
                 return fail(FALSE, ERROR_ACCESS_DENIED);
             }
-            rc = ::rename(source.c_str(), target.c_str());
+            rc = ::renameat(source.parent, source.name(), target.parent, targetName);
         }
     } else {
-        rc = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        rc = ::renameat2(source.parent, source.name(), target.parent, targetName, RENAME_NOREPLACE);
     }
     if (rc != 0) {
         const int e = errno;
         if (e == EEXIST) return fail(FALSE, ERROR_ALREADY_EXISTS);
-        if (e != EXDEV) return fail(FALSE, pathError(e));
+        if (e != EXDEV) return fail(FALSE, e == ENOTEMPTY || e == EISDIR ? DWORD(ERROR_ACCESS_DENIED) : pathError(e));
         // Another file system: a copy and a delete when the caller allows it, for files only.
         if (!(flags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(info.mode)) return fail(FALSE, ERROR_NOT_SAME_DEVICE);
         if (!copyFile(from, to, !replace, (flags & MOVEFILE_WRITE_THROUGH) != 0)) return FALSE;
-        ::unlink(source.c_str());  // as on Windows, a source that cannot be deleted stays and the move succeeds
+        // As on Windows, a source that cannot be deleted stays and the move succeeds; one that was
+        // replaced meanwhile is not the one copied, and stays too.
+        FileInfo now;
+        if (statInfo(source.parent, source.name(), AT_SYMLINK_NOFOLLOW, &now) == 0 && now.dev == info.dev &&
+            now.ino == info.ino) {
+            ::unlinkat(source.parent, source.name(), 0);
+        }
         return TRUE;
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        syncParentDirectory(target);
-        if (parentOf(source) != parentOf(target)) syncParentDirectory(source);
+        syncDirectory(target.parent);
+        if (source.parent != target.parent) syncDirectory(source.parent);
     }
     return TRUE;
 }
 
 GRIDPLATFORM_API DWORD GetFileAttributesA(LPCSTR fileName) {
-    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
+    const Target t = mapPath(fileName);
     if (t.error) return fail(INVALID_FILE_ATTRIBUTES, t.error);
-    std::string found;
     FileInfo info;
-    if (const DWORD err = statName(t, &found, &info)) return fail(INVALID_FILE_ATTRIBUTES, err);
-    return attributesOf(info, storedAttributes(found.empty() ? t.posix.c_str() : found.c_str(), info));
+    DWORD stored = 0;
+    if (const DWORD err = statName(t, &info, &stored)) return fail(INVALID_FILE_ATTRIBUTES, err);
+    return attributesOf(info, stored);
 }
 
 GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId,
                                            LPVOID fileInformation) {
     if (infoLevelId != GetFileExInfoStandard) return fail(FALSE, ERROR_INVALID_PARAMETER);
-    const Target t = mapPath(fileName, false, MAX_PATH, ShareCheck::InCall);
+    const Target t = mapPath(fileName);
     if (t.error) return fail(FALSE, t.error);
-    std::string found;
     FileInfo info;
-    if (const DWORD err = statName(t, &found, &info)) return fail(FALSE, err);
+    DWORD stored = 0;
+    if (const DWORD err = statName(t, &info, &stored)) return fail(FALSE, err);
     auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(fileInformation);
-    data->dwFileAttributes =
-        attributesOf(info, storedAttributes(found.empty() ? t.posix.c_str() : found.c_str(), info));
+    data->dwFileAttributes = attributesOf(info, stored);
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
@@ -314,13 +326,18 @@ GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVE
 GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
     const Target t = mapPath(fileName);
     if (t.error) return fail(FALSE, t.error);
-    std::string path;
+    // The file itself, open (a link followed beneath the share): its mode and extended attribute are
+    // changed through the descriptor. O_PATH opens nothing, so a device or a pipe is not touched.
+    DWORD error = 0;
+    const Fd fd(openExisting(t, O_PATH | O_CLOEXEC, &error));
+    if (!fd) return fail(FALSE, error);
     FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info)) return fail(FALSE, err);
+    if (const int e = statFd(fd.get(), &info)) return fail(FALSE, pathError(e));
+    const ProcPath self = procPath(fd.get());
     // The bits are kept in an extended attribute. A file's read-only bit is also its write
     // permission; a directory's is only stored, as Wine does (it would stop files being created in it).
     if (S_ISDIR(info.mode)) {
-        if (const int e = storeAttributes(path, fileAttributes)) return fail(FALSE, pathError(e));
+        if (const int e = storeAttributes(fd.get(), fileAttributes)) return fail(FALSE, pathError(e));
         return TRUE;
     }
     const mode_t before = info.mode & 07777;
@@ -334,25 +351,42 @@ GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) 
     mode_t now = before;
     if (isReadOnlyMode(before)) {
         now = mode == before ? before | S_IWUSR : mode;
-        if (::chmod(path.c_str(), now) != 0) return fail(FALSE, pathError(errno));
+        if (::chmod(self.c_str(), now) != 0) return fail(FALSE, pathError(errno));
     }
-    const int stored = storeAttributes(path, fileAttributes);
-    if (mode != now && ::chmod(path.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
+    const int stored = storeAttributes(fd.get(), fileAttributes);
+    if (mode != now && ::chmod(self.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
     if (stored) return fail(FALSE, pathError(stored));
     return TRUE;
 }
 
 namespace {
 
+// An existing directory, open (O_PATH) beneath its share; -1 with *error (267 for a file).
+int openDirectory(const Target& t, DWORD* error) {
+    if (t.error) {
+        *error = t.error;
+        return -1;
+    }
+    Fd fd(openExisting(t, O_PATH | O_CLOEXEC, error));
+    if (!fd) return -1;
+    FileInfo info;
+    if (const int e = statFd(fd.get(), &info)) {
+        *error = pathError(e);
+        return -1;
+    }
+    if (!S_ISDIR(info.mode)) {
+        *error = ERROR_DIRECTORY;
+        return -1;
+    }
+    return fd.release();
+}
+
 DWORD statDirectory(const char* path, struct statvfs* vfs) {
     const std::string cwd = currentDirectory();
-    const Target t = mapPath(path ? path : cwd.c_str());
-    if (t.error) return t.error;
-    std::string posix;
-    FileInfo info;
-    if (const DWORD err = statExisting(t, &posix, &info)) return err;
-    if (!S_ISDIR(info.mode)) return ERROR_DIRECTORY;
-    if (::statvfs(posix.c_str(), vfs) != 0) return pathError(errno);
+    DWORD error = 0;
+    const Fd fd(openDirectory(mapPath(path ? path : cwd.c_str()), &error));
+    if (!fd) return error;
+    if (::fstatvfs(fd.get(), vfs) != 0) return pathError(errno);
     return 0;
 }
 
@@ -398,14 +432,10 @@ GRIDPLATFORM_API UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefixString, UIN
     unique &= 0xFFFF;
     if (unique) {
         // Only the name is formed, but the folder must be a directory that exists.
-        const Target folder = mapPath(pathName);
-        if (folder.error) return fail(0u, folder.error);
-        std::string posix;
-        FileInfo info;
-        if (const DWORD err = statExisting(folder, &posix, &info)) {
-            return fail(0u, err == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : err);
+        DWORD error = 0;
+        if (!Fd(openDirectory(mapPath(pathName), &error))) {
+            return fail(0u, error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : error);
         }
-        if (!S_ISDIR(info.mode)) return fail(0u, ERROR_DIRECTORY);
         std::strcpy(tempFileName, nameFor(unique).c_str());
         return unique;
     }
@@ -442,13 +472,10 @@ GRIDPLATFORM_API DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer) {
 
 GRIDPLATFORM_API BOOL SetCurrentDirectoryA(LPCSTR pathName) {
     const Target t = mapPath(pathName);
-    if (t.error) return fail(FALSE, t.error);
-    std::string path;
-    FileInfo info;
-    if (const DWORD err = statExisting(t, &path, &info))
-        return fail(FALSE, err == ERROR_INVALID_NAME ? DWORD(ERROR_DIRECTORY) : err);
-    if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
-    if (::chdir(path.c_str()) != 0) return fail(FALSE, pathError(errno));
+    DWORD error = 0;
+    const Fd fd(openDirectory(t, &error));
+    if (!fd) return fail(FALSE, error == ERROR_INVALID_NAME ? DWORD(ERROR_DIRECTORY) : error);
+    if (::fchdir(fd.get()) != 0) return fail(FALSE, pathError(errno));
     setCurrentDirectory(win32FromParsed(t.parsed));
     return TRUE;
 }

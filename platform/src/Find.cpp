@@ -19,16 +19,32 @@ struct FindObject : HandleObject {
         if (dir) closedir(dir);
     }
     DIR* dir = nullptr;  // null: a search for one name, already answered
-    std::string dirPath;
+    std::shared_ptr<const ShareDir> share;
+    std::string dirRel;  // the directory below the share, as found ("." for the share itself)
     std::string pattern;
     int stage = 0;  // 0: ".", 1: "..", 2: the directory's entries
     bool dotDot = true;
 };
 
-// `dirPath`: the POSIX directory the entry is in, for the attribute bits stored with the entry.
-void fillFindData(const std::string& dirPath, const char* name, const FileInfo& info, WIN32_FIND_DATAA* data) {
+// The find data of the entry `name` of the search's directory: a link is followed only beneath the
+// share. 0, or the errno that leaves the entry out of a listing: EXDEV for a link leading out of the
+// share, ENOENT for one leading nowhere or an entry gone since readdir.
+int describe(const FindObject& f, const char* name, WIN32_FIND_DATAA* data) {
+    const int dfd = dirfd(f.dir);
+    FileInfo info;
+    DWORD stored = 0;
+    if (const int e = statInfo(dfd, name, AT_SYMLINK_NOFOLLOW, &info)) return e;
+    if (S_ISLNK(info.mode)) {
+        const std::string rel = f.dirRel == "." ? std::string(name) : f.dirRel + '/' + name;
+        const Fd fd(openBeneath(*f.share, rel.c_str(), O_PATH | O_CLOEXEC));
+        if (!fd) return errno;
+        if (const int e = statFd(fd.get(), &info)) return e;
+        stored = storedAttributes(fd.get(), nullptr, info);
+    } else {
+        stored = storedAttributes(dfd, name, info);
+    }
     std::memset(data, 0, sizeof *data);
-    data->dwFileAttributes = attributesOf(info, storedAttributes((dirPath + '/' + name).c_str(), info));
+    data->dwFileAttributes = attributesOf(info, stored);
     data->ftCreationTime = creationTimeOf(info);
     data->ftLastAccessTime = filetimeFromTimespec(info.atime);
     data->ftLastWriteTime = filetimeFromTimespec(info.mtime);
@@ -37,36 +53,27 @@ void fillFindData(const std::string& dirPath, const char* name, const FileInfo& 
         data->nFileSizeLow = static_cast<DWORD>(info.size);
     }
     std::strncpy(data->cFileName, name, MAX_PATH - 1);
-}
-
-// Whether the entry `name` of the search's directory is a symbolic link that leads out of the
-// share: such entries are left out of the listing, as every call refuses them.
-bool leavesShare(const FindObject& f, const char* name, unsigned char type) {
-    if (wideLinks() || (type != DT_LNK && type != DT_UNKNOWN)) return false;
-    return checkInsideShare(f.dirPath + '/' + name) != 0;
+    return 0;
 }
 
 // The next matching entry; false at the end.
 bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
     if (!f.dir) return false;
-    const int dfd = dirfd(f.dir);
-    FileInfo info;
     while (f.stage < 2) {
         const char* name = f.stage == 0 ? "." : "..";
         const bool wanted = f.stage == 0 || f.dotDot;
         ++f.stage;
-        if (wanted && matchesPattern(name, f.pattern.c_str()) && statInfo(dfd, name, 0, &info) == 0) {
-            fillFindData(f.dirPath, name, info, data);
+        // At a share's root, ".." shows the share's own data: what lies above it is not the client's.
+        const bool ownData = f.stage == 2 && f.dirRel == "." && f.share->isShare;
+        if (wanted && matchesPattern(name, f.pattern.c_str()) && describe(f, ownData ? "." : name, data) == 0) {
+            if (ownData) std::strcpy(data->cFileName, "..");
             return true;
         }
     }
     while (struct dirent* e = readdir(f.dir)) {
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-        if (!matchesPattern(name, f.pattern.c_str()) || leavesShare(f, name, e->d_type)) continue;
-        if (statInfo(dfd, name, 0, &info) != 0) continue;  // gone since readdir, or a dangling link
-        fillFindData(f.dirPath, name, info, data);
-        return true;
+        if (matchesPattern(name, f.pattern.c_str()) && describe(f, name, data) == 0) return true;
     }
     return false;
 }
@@ -78,7 +85,7 @@ bool nextEntry(FindObject& f, WIN32_FIND_DATAA* data) {
 using namespace gridplatform;
 
 GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData) {
-    Target t = mapPath(fileName, true);
+    const Target t = mapPath(fileName, true);
     if (t.error) return fail(INVALID_HANDLE_VALUE, t.error);
     if (t.parsed.parts.empty() || t.parsed.trailingSeparator) return fail(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
 
@@ -88,44 +95,58 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
     dirTarget.parsed.parts.pop_back();
     dirTarget.parsed.trailingSeparator = true;
     writePosix(dirTarget.parsed, uncRoot(), &dirTarget.posix);  // shorter than the name: it fits
+    f->share = t.share;
     f->dotDot = dirTarget.posix != "/";
 
-    std::string dirPath = dirTarget.posixString();
-    DIR* dir = opendir(dirPath.c_str());
-    if (!dir) {
-        const int e = errno;
-        std::string found;
-        DWORD err = missingOrError(dirTarget, e, &found);
+    // The directory, opened beneath the share as written or found under another case.
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+    f->dirRel = dirTarget.below();
+    int fd = openTarget(dirTarget, flags);
+    if (fd < 0) {
+        int e = errno;
+        DWORD err = 0;
+        if (e == ENOENT || e == ENOTDIR) {
+            Entry entry;
+            err = resolveEntry(dirTarget, &entry);
+            if (!err && !entry.exists) err = ERROR_PATH_NOT_FOUND;
+            if (!err) {
+                fd = openEntry(entry, flags);
+                e = errno;
+                f->dirRel = entry.rel.c_str();
+            }
+        }
+        if (fd < 0 && !err) {
+            err = e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : e == ENOTDIR ? DWORD(ERROR_DIRECTORY) : e == ENOENT ? DWORD(ERROR_PATH_NOT_FOUND) : win32FromErrno(e, ErrnoContext::Path);
+        }
         if (err == ERROR_INVALID_NAME) err = ERROR_DIRECTORY;  // the "directory" is a file
         if (err == ERROR_FILE_NOT_FOUND) err = ERROR_PATH_NOT_FOUND;
-        if (err) return fail(INVALID_HANDLE_VALUE, err);
-        dirPath = found;
-        dir = opendir(dirPath.c_str());
-        if (!dir)
-            return fail(INVALID_HANDLE_VALUE,
-                        errno == ENOTDIR ? DWORD(ERROR_DIRECTORY) : win32FromErrno(errno, ErrnoContext::Path));
+        if (fd < 0) return fail(INVALID_HANDLE_VALUE, err);
     }
-    f->dir = dir;
-    f->dirPath = std::move(dirPath);
-    while (f->dirPath.size() > 1 && f->dirPath.back() == '/') f->dirPath.pop_back();
+    while (f->dirRel.size() > 1 && f->dirRel.back() == '/') f->dirRel.pop_back();
+    f->dir = fdopendir(fd);
+    if (!f->dir) {
+        const int e = errno;
+        ::close(fd);
+        return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
+    }
 
     if (f->pattern.find_first_of("*?") == std::string::npos) {
         // A plain name: the entry of that name, found as every lookup finds names.
         FileInfo info;
         std::string name = f->pattern;
-        int e = statInfo(dirfd(dir), name.c_str(), 0, &info);
-        if (e == ENOENT && needsCaseScan(f->dirPath)) {
-            while (struct dirent* d = readdir(dir)) {
+        int e = statInfo(fd, name.c_str(), AT_SYMLINK_NOFOLLOW, &info);
+        if (e == ENOENT && needsCaseScan(*f->share)) {
+            while (struct dirent* d = readdir(f->dir)) {
                 if (strcasecmp(d->d_name, name.c_str()) == 0) {
                     name = d->d_name;
-                    e = statInfo(dirfd(dir), name.c_str(), 0, &info);
+                    e = statInfo(fd, name.c_str(), AT_SYMLINK_NOFOLLOW, &info);
                     break;
                 }
             }
         }
-        if (e) return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
-        if (leavesShare(*f, name.c_str(), DT_UNKNOWN)) return fail(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
-        fillFindData(f->dirPath, name.c_str(), info, findFileData);
+        // A link that leads out of the share is refused, as every call refuses it.
+        if (!e) e = describe(*f, name.c_str(), findFileData);
+        if (e) return fail(INVALID_HANDLE_VALUE, e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(e, ErrnoContext::Path));
         closedir(f->dir);
         f->dir = nullptr;
         return insertHandle(std::move(f));

@@ -99,95 +99,8 @@ const std::string& uncRoot();
 
 // The current directory in Win32 form (see SetCurrentDirectoryA).
 std::string currentDirectory();
-
-struct FileInfo;
-struct ShareDir;
-
-// A parsed path and where it lives on the POSIX side.
-struct Target {
-    ParsedPath parsed;
-    PosixPath posix;
-    // The share the path lies in (its directory kept open), or null: not below a share, or the
-    // share cannot be opened.
-    std::shared_ptr<const ShareDir> share;
-    // Where the part below the share starts in `posix` (0: no share).
-    std::size_t belowShare = 0;
-    // Whether mapPath checked already that the name resolves inside its share; otherwise the call
-    // resolves it beneath the share itself (openTarget, statTarget).
-    bool checked = false;
-    DWORD error = 0;
-    std::string_view posixView() const { return {posix.data(), posix.size()}; }
-    std::string posixString() const { return std::string(posixView()); }
-};
-
-// When the share check is made: by mapPath, before the call (for calls that work on the POSIX
-// path), or by the call itself through openTarget/statTarget.
-enum class ShareCheck { Now, InCall };
-
-// Parses `path` (null or empty -> 3, longer than `maxLength` -> 206) and maps it.
-Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH,
-               ShareCheck check = ShareCheck::Now);
-
-// Looks up the share of a target mapped below one (Target::share, Target::belowShare).
-void attachShare(Target* target);
-
-// Opens `target` with open(2) `flags` and `mode`, resolving it beneath its share
-// (openat2 RESOLVE_BENEATH) unless wideLinks(). Returns the descriptor, or -1 with errno set;
-// EXDEV: the name leads out of the share.
-int openTarget(const Target& target, int flags, mode_t mode = 0);
-// statx() of `target` resolved beneath its share, following a final link or not; 0 or the errno
-// (EXDEV: the name leads out of the share). A name directly in the share costs one statx().
-int statTarget(const Target& target, bool followLinks, FileInfo* info);
-
-// After an exact lookup of `target.posix` failed with ENOENT or ENOTDIR: looks the path up
-// component by component, each first exactly and then without regard to case. On success returns
-// 0 and sets *found to the existing path. Otherwise returns the Win32 error for what is missing
-// (53 server, 67 share, 3 a directory on the way, 2 the last component) and, when only the last
-// component is missing, sets *parentFound to the existing parent directory. `exactErr` is the errno
-// the exact lookup gave, when the caller has it: ENOENT spares looking the exact path up again.
-GRIDPLATFORM_INTERNAL DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound,
-                                           int exactErr = 0);
-
-// For a call that creates `target` when it does not exist: resolves the parent without regard to
-// case and looks for a case variant of the last component. Returns 0 and sets *path to the
-// existing entry (*exists = true) or to the path to create (*exists = false); or an error.
-// `exactErr`: the errno an exact lookup of target.posix already gave (0: look it up here). With
-// `existing`, an existing entry's own information (not following a final symbolic link) is
-// stored there.
-DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, int exactErr = 0,
-                       FileInfo* existing = nullptr);
-
-// The error for a lookup of `target` that failed with errno `err`; also re-resolves without regard
-// to case: returns 0 and sets *found when the entry exists under another case.
-DWORD missingOrError(const Target& target, int err, std::string* found);
-
 // Sets the current directory (Win32 form) after the caller changed the process's POSIX one.
 void setCurrentDirectory(const std::string& win32);
-
-// Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
-bool caselessLookups();
-
-// Whether a lookup of `posix` that failed as written should scan directories for a name differing
-// in case: caselessLookups(), unless the share's file system is case-insensitive by itself (a
-// CIFS/SMB mount, or a share directory with the case-folding flag), found out once per share.
-bool needsCaseScan(const std::string& posix);
-// The same for a mapped target, from the share it holds.
-bool needsCaseScan(const Target& target);
-
-// Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
-bool wideLinks();
-
-// For a POSIX path below a share of the UNC root: 0 when it resolves inside the share (or what
-// exists of it does), ERROR_ACCESS_DENIED when a symbolic link on the way leads out of it.
-// Paths outside the UNC root, and every path when wideLinks(), give 0.
-GRIDPLATFORM_INTERNAL DWORD checkInsideShare(const std::string& posix);
-
-// Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
-// to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a
-// wildcard or at the end also matching the end of the name, "*." names without a dot.
-GRIDPLATFORM_INTERNAL bool matchesPattern(const char* name, const char* pattern);
-
-// ---- attributes and times ---------------------------------------------------------------------
 
 // What one statx() tells: everything GetFileAttributesExA and FindNextFileA report.
 struct FileInfo {
@@ -202,6 +115,124 @@ struct FileInfo {
     bool hasBtime = false;
 };
 
+// An open descriptor, closed when it goes.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd();
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    explicit operator bool() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+// The directory every name of a share is resolved beneath: the share's own (kept open), or "/" for
+// the host's own names. `beneath`: names may not leave it (a share, unless GRIDAPI_WIDE_LINKS=1).
+struct ShareDir {
+    explicit ShareDir(int f) : fd(f) {}
+    ~ShareDir();
+    ShareDir(const ShareDir&) = delete;
+    ShareDir& operator=(const ShareDir&) = delete;
+    const int fd;             // O_PATH | O_DIRECTORY
+    bool caseless = false;    // its file system compares names without regard to case by itself
+    bool beneath = true;      // resolved with RESOLVE_BENEATH
+    bool isShare = true;      // false: the host's "/"
+};
+
+// A parsed path and where it lives on the POSIX side.
+struct Target {
+    ParsedPath parsed;
+    PosixPath posix;
+    // The directory the name resolves beneath (a share's, or "/"); set whenever `error` is 0.
+    std::shared_ptr<const ShareDir> share;
+    // Where the part below the share starts in `posix`.
+    std::size_t belowShare = 0;
+    DWORD error = 0;
+    std::string_view posixView() const { return {posix.data(), posix.size()}; }
+    // The name relative to the share's directory ("." for the share itself).
+    const char* below() const;
+    // Whether the name is the share itself (or "/"): never removed, moved or emptied.
+    bool isShareRoot() const { return parsed.parts.empty(); }
+};
+
+// Parses `path` (null or empty -> 3, longer than `maxLength` -> 206), maps it and finds its share
+// (a missing server 53, a missing share 67).
+Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH);
+// Finds the share of a parsed and written target (Target::share, Target::belowShare, or the error).
+void attachShare(Target* target);
+
+// Opens `rel` (relative, without "." or ".." parts) beneath `share` with open(2) `flags`: where
+// share.beneath, with openat2(RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS), so that a link that leads
+// out of the share fails with EXDEV in the same walk that opens the file. -1 with errno set.
+int openBeneath(const ShareDir& share, const char* rel, int flags, mode_t mode = 0);
+// openBeneath() of the target's name as written.
+int openTarget(const Target& target, int flags, mode_t mode = 0);
+// statx() of `target` resolved beneath its share, following a final link or not; 0 or the errno
+// (EXDEV: the name leads out of the share). A name directly in the share costs one statx(). With
+// `stored`, the DOS attribute bits stored for the file are read too (see storedAttributes).
+int statTarget(const Target& target, bool followLinks, FileInfo* info, DWORD* stored = nullptr);
+
+// A name resolved beneath its share down to its parent directory, and its last component looked
+// up in that directory (exactly, then without regard to case). Every call that changes a name acts
+// through `parent` (mkdirat, unlinkat, renameat2, openat with O_NOFOLLOW | O_EXCL): nothing is
+// resolved again from a path string, so a link swapped in on the way cannot take it elsewhere.
+struct Entry {
+    std::shared_ptr<const ShareDir> share;
+    Fd ownParent;        // the parent's descriptor when it is not the share's own
+    int parent = -1;     // the parent directory (O_PATH)
+    PosixPath rel;       // the name below the share as found ("." for the share itself)
+    std::size_t nameAt = 0;  // where the last component starts in `rel`
+    bool exists = false;
+    bool root = false;   // the share itself: no parent
+    FileInfo info;       // the entry itself (a link not followed), when it exists
+    const char* name() const { return rel.c_str() + nameAt; }
+};
+
+// Resolves `target` into `entry`. Returns 0 whether or not the
+// last component exists, else the Win32 error: 3 a directory on the way is missing (or is a file),
+// 5 the name leads out of the share, 123 a trailing separator after a file's name. `lastMissing`:
+// the caller's own lookup of the name as written found it missing directly in the share already.
+DWORD resolveEntry(const Target& target, Entry* entry, bool lastMissing = false);
+// Opens the entry, following a final link only where it stays beneath the share.
+int openEntry(const Entry& entry, int flags, mode_t mode = 0);
+
+// Opens an existing name (as written, else found without regard to case) with `flags`, following
+// links beneath the share. -1 with *error set (2 when it does not exist).
+int openExisting(const Target& target, int flags, DWORD* error);
+
+// Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
+bool caselessLookups();
+// Whether a lookup that failed as written should scan the directory for a name differing in case:
+// caselessLookups(), unless the share's file system is case-insensitive by itself (a CIFS/SMB mount,
+// or a share directory with the case-folding flag), found out once per share.
+bool needsCaseScan(const ShareDir& share);
+
+// Whether symbolic links may lead out of a share ($GRIDAPI_WIDE_LINKS=1; default: refused).
+bool wideLinks();
+
+// "/proc/self/fd/<fd>[/<name>]": the file an open descriptor names (a link in the kernel, not a
+// path resolved again), for the calls that take no descriptor (xattrs, chmod of an O_PATH one).
+using ProcPath = boost::static_strings::static_string<32 + 256>;
+ProcPath procPath(int fd, const char* name = nullptr);
+
+// Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
+// to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a
+// wildcard or at the end also matching the end of the name, "*." names without a dot.
+GRIDPLATFORM_INTERNAL bool matchesPattern(const char* name, const char* pattern);
+
+// ---- attributes and times ---------------------------------------------------------------------
+
 // statx() relative to `dirfd` (AT_FDCWD for a path); returns 0 or the errno.
 int statInfo(int dirfd, const char* path, int flags, FileInfo* info);
 // statx() of an open descriptor.
@@ -213,14 +244,15 @@ int fstatInfo(int fd, FileInfo* info);
 // stored; then files report ARCHIVE, directories DIRECTORY). Read-only comes from the write
 // permission bits for files, from the stored bits for directories.
 DWORD attributesOf(const FileInfo& info, DWORD stored = 0);
-// The DOS attribute bits SetFileAttributesA stored for the file at `posix` in its extended attribute,
-// or 0 (none stored, or the file system keeps no extended attributes). `info` is the file's own
+// The DOS attribute bits SetFileAttributesA stored in the extended attribute of the entry `name` of
+// the directory `dirfd` (a link is not followed), or of `dirfd` itself when `name` is null; 0 when
+// none are stored, or the file system keeps no extended attributes. `info` is the file's own
 // statx() information: its change time validates a small per-process cache, so that a repeated
 // lookup of an unchanged file costs no system call.
-DWORD storedAttributes(const char* posix, const FileInfo& info);
-// Stores the settable DOS attribute bits of `attributes` for the file at `posix`. Returns 0, or the
+DWORD storedAttributes(int dirfd, const char* name, const FileInfo& info);
+// Stores the settable DOS attribute bits of `attributes` for the open file `fd`. Returns 0, or the
 // errno; a file system without extended attributes is not an error (nothing is stored).
-int storeAttributes(const std::string& posix, DWORD attributes);
+int storeAttributes(int fd, DWORD attributes);
 FILETIME filetimeFromTimespec(const struct timespec& ts);
 // Creation time as Windows has it: the birth time where the file system keeps one, else the
 // earlier of the change and modification times.

@@ -1,11 +1,8 @@
-// Win32 paths on a POSIX file system: parsing, the UNC root, the current directory and the
-// case-insensitive lookup. docs/platform.md describes the rules.
+// Win32 paths on a POSIX file system: parsing, the UNC root and the current directory. Where a name
+// lives on the file system is ShareBounds.cpp's. docs/platform.md describes the rules.
 #include "Internal.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -127,27 +124,6 @@ std::string stripTrailingSlashes(std::string s) {
 
 std::mutex g_cwdMutex;
 std::string g_cwd;  // empty until first use
-
-// The name in `dir` that equals `name` without regard to ASCII case, or empty.
-std::string findCaseVariant(const std::string& dir, std::string_view name, bool* opened = nullptr) {
-    std::string match;
-    DIR* d = opendir(dir.empty() ? "/" : dir.c_str());
-    if (opened) *opened = d != nullptr;
-    if (!d) return match;
-    while (struct dirent* e = readdir(d)) {
-        if (std::strlen(e->d_name) == name.size() && strncasecmp(e->d_name, name.data(), name.size()) == 0) {
-            match = e->d_name;
-            break;
-        }
-    }
-    closedir(d);
-    return match;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.empty() ? "/" : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 }  // namespace
 
@@ -297,7 +273,7 @@ void setCurrentDirectory(const std::string& win32) {
     g_cwd = win32;
 }
 
-Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength, ShareCheck check) {
+Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
     Target t;
     if (!path) {
         t.error = ERROR_PATH_NOT_FOUND;
@@ -336,171 +312,8 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength, Sha
         t.error = ERROR_FILENAME_EXCED_RANGE;
         return t;
     }
-    if (t.parsed.kind == ParsedPath::Kind::Unc) {
-        attachShare(&t);
-        // Without the share's open directory the call cannot resolve beneath it: checked here.
-        if (check == ShareCheck::Now || !t.share) {
-            t.error = checkInsideShare(t.posixString());
-            t.checked = true;
-        }
-    }
+    attachShare(&t);
     return t;
-}
-
-namespace {
-
-DWORD lookupCaselessWalk(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
-    const ParsedPath& pp = target.parsed;
-    struct Step {
-        std::string_view name;
-        DWORD missing;
-    };
-    std::vector<Step> steps;
-    std::string cur;
-    if (pp.kind == ParsedPath::Kind::Unc) {
-        cur = uncRoot();
-        steps.push_back({pp.server, ERROR_BAD_NETPATH});
-        steps.push_back({pp.share, ERROR_BAD_NET_NAME});
-    }
-    for (std::size_t i = 0; i < pp.parts.size(); ++i) {
-        steps.push_back(
-            {pp.parts[i], i + 1 == pp.parts.size() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_PATH_NOT_FOUND)});
-    }
-
-    const bool scan = needsCaseScan(target);
-    std::size_t start = 0;
-    // The exact path is known to be missing (ENOENT): its last name is, if its parent exists as written.
-    const bool lastMissing = exactErr == ENOENT && !pp.trailingSeparator;
-    // Usually only the last name differs: start from its parent when that exists as written.
-    if (steps.size() >= 2) {
-        std::string parent = cur;
-        for (std::size_t i = 0; i + 1 < steps.size(); ++i) parent.append(1, '/').append(steps[i].name);
-        if (lastMissing && scan) {
-            // Scanning the parent also proves it exists: no separate lookup of it.
-            bool opened = false;
-            const std::string variant = findCaseVariant(parent, steps.back().name, &opened);
-            if (opened) {
-                if (variant.empty()) {
-                    if (parentFound) *parentFound = parent.empty() ? "/" : parent;
-                    return steps.back().missing;
-                }
-                const std::string candidate = parent + '/' + variant;
-                struct stat st;
-                if (stat(candidate.c_str(), &st) != 0) return win32FromErrno(errno, ErrnoContext::Path);
-                if (found) *found = candidate;
-                return 0;
-            }
-        } else if (isDirectory(parent)) {
-            cur = parent;
-            start = steps.size() - 1;
-        }
-    }
-
-    for (std::size_t i = start; i < steps.size(); ++i) {
-        const bool last = i + 1 == steps.size();
-        std::string candidate = cur;
-        candidate.append(1, '/').append(steps[i].name);
-        struct stat st;
-        // The exact path was looked up already: its last name as written is missing.
-        const bool knownMissing = last && lastMissing && i == start && start > 0;
-        if (knownMissing || stat(candidate.c_str(), &st) != 0) {
-            const int e = knownMissing ? ENOENT : errno;
-            if (e == ENOTDIR) return ERROR_PATH_NOT_FOUND;
-            if (e != ENOENT) return win32FromErrno(e, ErrnoContext::Path);
-            const std::string variant = scan ? findCaseVariant(cur, steps[i].name) : std::string();
-            if (variant.empty()) {
-                if (last && parentFound) *parentFound = cur.empty() ? "/" : cur;
-                return steps[i].missing;
-            }
-            candidate = cur + '/' + variant;
-            if (stat(candidate.c_str(), &st) != 0) return win32FromErrno(errno, ErrnoContext::Path);
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            if (!last) return ERROR_PATH_NOT_FOUND;
-            if (pp.trailingSeparator) return ERROR_INVALID_NAME;
-        }
-        cur = std::move(candidate);
-    }
-    if (found) *found = cur.empty() ? "/" : cur;
-    return 0;
-}
-
-// Whether `path` is `posix` or, with `parent`, its directory (which mapPath may have checked already).
-bool sameAsMapped(const std::string& path, std::string_view posix, bool parent) {
-    std::size_t n = posix.size();
-    while (n > 1 && posix[n - 1] == '/') --n;
-    if (parent) n = posix.rfind('/', n - 1);
-    return n != std::string::npos && path.size() == n && posix.compare(0, n, path) == 0;
-}
-
-}  // namespace
-
-// A name found under another case is a different path: it is checked against the share again, as
-// is the name as written when mapPath left the check to the call.
-DWORD lookupCaseless(const Target& target, std::string* found, std::string* parentFound, int exactErr) {
-    std::string foundHere;
-    std::string parentHere;
-    const DWORD err = lookupCaselessWalk(target, &foundHere, &parentHere, exactErr);
-    const std::string& reached = err == 0 ? foundHere : parentHere;
-    // A parent as written is inside when mapPath checked the name, or when the name's own lookup
-    // beneath the share got as far as its last component (ENOENT, not EXDEV).
-    const bool judged = target.checked || (err != 0 && exactErr == ENOENT);
-    if (!reached.empty() && (!judged || !sameAsMapped(reached, target.posixView(), err != 0))) {
-        if (const DWORD outside = checkInsideShare(reached)) return outside;
-    }
-    if (found) *found = std::move(foundHere);
-    if (parentFound) *parentFound = std::move(parentHere);
-    return err;
-}
-
-DWORD missingOrError(const Target& target, int err, std::string* found) {
-    if (err != ENOENT && err != ENOTDIR) return win32FromErrno(err, ErrnoContext::Path);
-    return lookupCaseless(target, found, nullptr, err);
-}
-
-DWORD resolveForCreate(const Target& target, std::string* path, bool* exists, int exactErr, FileInfo* existing) {
-    int e = exactErr;
-    if (!e) {
-        // With `existing` the entry itself is looked at; a symbolic link is then followed as well to
-        // decide, as for everyone else, whether the name exists.
-        FileInfo info;
-        e = statTarget(target, !existing, &info);
-        mode_t mode = info.mode;
-        if (e == 0 && S_ISLNK(info.mode)) {
-            FileInfo followed;
-            e = statTarget(target, true, &followed);
-            mode = followed.mode;
-        }
-        if (e == EXDEV) return ERROR_ACCESS_DENIED;
-        if (e == 0) {
-            if (!S_ISDIR(mode) && target.parsed.trailingSeparator) return ERROR_INVALID_NAME;
-            *path = target.posixString();
-            *exists = true;
-            if (existing) *existing = info;
-            return 0;
-        }
-    }
-    if (e != ENOENT && e != ENOTDIR) return win32FromErrno(e, ErrnoContext::Path);
-    std::string found;
-    std::string parent;
-    const DWORD err = lookupCaseless(target, &found, &parent, e);
-    if (err == 0) {
-        if (existing) {
-            if (const int se = statInfo(AT_FDCWD, found.c_str(), AT_SYMLINK_NOFOLLOW, existing)) {
-                return win32FromErrno(se, ErrnoContext::Path);
-            }
-        }
-        *path = found;
-        *exists = true;
-        return 0;
-    }
-    if (err == ERROR_FILE_NOT_FOUND && !target.parsed.parts.empty()) {
-        *path = parent == "/" ? std::string() : parent;
-        path->append(1, '/').append(target.parsed.parts.back());
-        *exists = false;
-        return 0;
-    }
-    return err;
 }
 
 }  // namespace gridplatform

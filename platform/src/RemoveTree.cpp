@@ -1,6 +1,9 @@
 // RemoveDirectoryTreeA: the recursive removal, with the rules of the platform's own DeleteFileA and
 // RemoveDirectoryA for every entry (read-only files are kept, entries open without delete sharing
-// are kept), walking by descriptor and never through a symbolic link.
+// are kept). It starts from the entry's parent, opened beneath the share, walks by descriptors only
+// (never through a symbolic link, which is removed as a link), and keeps its own stack of open
+// directories instead of recursing, so that the depth of a tree costs descriptors, not the
+// caller's stack. A share itself is never removed or emptied.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,73 +26,106 @@ struct Removal {
     }
 };
 
-bool removeEntry(int dirfd, const char* name, const struct stat& info, Removal& removal);
+DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
 
-// Removes everything inside the open directory `fd` (closed here); true when it is empty.
-bool removeChildren(int fd, Removal& removal) {
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        removal.note(win32FromErrno(errno, ErrnoContext::Path));
-        ::close(fd);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (const struct dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    bool empty = true;
-    for (const std::string& name : names) {
-        struct stat info;
-        if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) continue;
-            removal.note(win32FromErrno(errno, ErrnoContext::Path));
-            empty = false;
-            continue;
-        }
-        if (!removeEntry(::dirfd(dir), name.c_str(), info, removal)) empty = false;
-    }
-    ::closedir(dir);
-    return empty;
-}
-
-bool removeEntry(int dirfd, const char* name, const struct stat& info, Removal& removal) {
-    const FileKey key{info.st_dev, info.st_ino};
-    if (S_ISDIR(info.st_mode)) {
-        const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            removal.note(win32FromErrno(errno, ErrnoContext::Path));
-            return false;
-        }
-        if (!removeChildren(fd, removal)) {
-            removal.note(ERROR_DIR_NOT_EMPTY);
-            return false;
-        }
-        if (!shareAllowsDelete(key)) {
-            removal.note(ERROR_SHARING_VIOLATION);
-            return false;
-        }
-        if (::unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
-            removal.note(errno == EEXIST || errno == ENOTEMPTY ? DWORD(ERROR_DIR_NOT_EMPTY)
-                                                               : win32FromErrno(errno, ErrnoContext::Path));
-            return false;
-        }
-        return true;
-    }
-    // A file, or a link of any kind (removed as a link; its target stays).
-    if (!S_ISLNK(info.st_mode) && isReadOnlyMode(info.st_mode)) {
+// Removes a file or a link (as a link: its target stays) of the directory `dirfd`.
+bool removeFile(int dirfd, const char* name, const FileInfo& info, Removal& removal) {
+    if (!S_ISLNK(info.mode) && isReadOnlyMode(info.mode)) {
         removal.note(ERROR_ACCESS_DENIED);
         return false;
     }
-    if (!shareAllowsDelete(key)) {
+    if (!shareAllowsDelete({info.dev, info.ino})) {
         removal.note(ERROR_SHARING_VIOLATION);
         return false;
     }
     if (::unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
-        removal.note(win32FromErrno(errno, ErrnoContext::Path));
+        removal.note(errno == EISDIR ? DWORD(ERROR_DIR_NOT_EMPTY) : pathError(errno));
         return false;
     }
     return true;
+}
+
+// A directory being emptied: its descriptor, its entries (read once, before any is removed), and
+// whether everything in it went.
+struct Level {
+    DIR* dir = nullptr;
+    std::string name;  // in the parent
+    FileKey key{};
+    std::vector<std::string> entries;
+    std::size_t next = 0;
+    bool emptied = true;
+};
+
+// Opens the directory `name` of `dirfd` (not through a link) into `level`; false with the error noted.
+bool openLevel(int dirfd, const std::string& name, const FileInfo& info, Level* level, Removal& removal) {
+    const int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // EMFILE: deeper than the descriptors the process may hold; what could be removed was.
+        removal.note(errno == EMFILE || errno == ENFILE ? DWORD(ERROR_TOO_MANY_OPEN_FILES) : pathError(errno));
+        return false;
+    }
+    level->dir = ::fdopendir(fd);
+    if (!level->dir) {
+        removal.note(pathError(errno));
+        ::close(fd);
+        return false;
+    }
+    level->name = name;
+    level->key = {info.dev, info.ino};
+    while (const struct dirent* entry = ::readdir(level->dir)) {
+        const char* n = entry->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+        level->entries.emplace_back(n);
+    }
+    return true;
+}
+
+// Removes the directory `name` of `parentFd` and everything in it.
+void removeTree(int parentFd, const char* name, const FileInfo& info, Removal& removal) {
+    std::vector<Level> stack(1);
+    if (!openLevel(parentFd, name, info, &stack.back(), removal)) return;
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        const int fd = ::dirfd(level.dir);
+        if (level.next < level.entries.size()) {
+            const std::string& entry = level.entries[level.next++];
+            FileInfo child;
+            if (const int e = statInfo(fd, entry.c_str(), AT_SYMLINK_NOFOLLOW, &child)) {
+                if (e != ENOENT) {
+                    removal.note(pathError(e));
+                    level.emptied = false;
+                }
+                continue;
+            }
+            if (!S_ISDIR(child.mode)) {
+                if (!removeFile(fd, entry.c_str(), child, removal)) level.emptied = false;
+                continue;
+            }
+            Level deeper;
+            if (!openLevel(fd, entry, child, &deeper, removal)) {
+                level.emptied = false;
+                continue;
+            }
+            stack.push_back(std::move(deeper));
+            continue;
+        }
+        // Everything below was tried: the directory itself goes if it is empty.
+        const Level done = std::move(level);
+        stack.pop_back();
+        const int parent = stack.empty() ? parentFd : ::dirfd(stack.back().dir);
+        bool removed = false;
+        if (!done.emptied) {
+            removal.note(ERROR_DIR_NOT_EMPTY);
+        } else if (!shareAllowsDelete(done.key)) {
+            removal.note(ERROR_SHARING_VIOLATION);
+        } else if (::unlinkat(parent, done.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+            removal.note(errno == EEXIST || errno == ENOTEMPTY ? DWORD(ERROR_DIR_NOT_EMPTY) : pathError(errno));
+        } else {
+            removed = true;
+        }
+        ::closedir(done.dir);
+        if (!removed && !stack.empty()) stack.back().emptied = false;
+    }
 }
 
 // Whether a failed lookup means that there is nothing to remove.
@@ -105,30 +141,16 @@ using namespace gridplatform;
 GRIDPLATFORM_API BOOL RemoveDirectoryTreeA(LPCSTR pathName) {
     const Target t = mapPath(pathName);
     if (t.error) return nothingThere(t.error) ? TRUE : fail(FALSE, t.error);
-    std::string path = t.posixString();
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0) {
-        std::string found;
-        const DWORD err = missingOrError(t, errno, &found);
-        if (err) return nothingThere(err) ? TRUE : fail(FALSE, err);
-        path = found;
-        if (::lstat(path.c_str(), &info) != 0) return fail(FALSE, win32FromErrno(errno, ErrnoContext::Path));
-    }
-    // A share's own directory is not removed: its contents are, and the removal then fails as
-    // removing a share root does on Windows.
-    if (t.parsed.kind == ParsedPath::Kind::Unc && t.parsed.parts.empty() && S_ISDIR(info.st_mode)) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return fail(FALSE, win32FromErrno(errno, ErrnoContext::Path));
-        Removal removal;
-        removeChildren(fd, removal);
-        return fail(FALSE, removal.error ? removal.error : DWORD(ERROR_ACCESS_DENIED));
-    }
-    const std::string::size_type slash = path.find_last_of('/');
-    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-    const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0) return fail(FALSE, win32FromErrno(errno, ErrnoContext::Path));
+    // A share is never removed, nor emptied: refused before anything is touched.
+    if (t.isShareRoot()) return fail(FALSE, ERROR_ACCESS_DENIED);
+    Entry entry;
+    if (const DWORD err = resolveEntry(t, &entry)) return nothingThere(err) ? TRUE : fail(FALSE, err);
+    if (!entry.exists) return TRUE;
     Removal removal;
-    removeEntry(parentFd, path.c_str() + slash + 1, info, removal);
-    ::close(parentFd);
+    if (S_ISDIR(entry.info.mode)) {
+        removeTree(entry.parent, entry.name(), entry.info, removal);
+    } else {
+        removeFile(entry.parent, entry.name(), entry.info, removal);
+    }
     return removal.error ? fail(FALSE, removal.error) : TRUE;
 }

@@ -1,24 +1,24 @@
-// The second line of defence behind the lexical rules of Path.cpp: a name under the UNC root must
-// also resolve inside its share on the file system, where a symbolic link may lead anywhere. Like
-// Samba with "wide links = no", links that stay inside the share are followed and links that leave
-// it are refused, unless GRIDAPI_WIDE_LINKS=1 allows them. docs/platform.md describes the switch.
+// Where names live on the file system: every name is resolved beneath the directory of its share,
+// kept open, by the kernel in the call that uses it (openat2 with RESOLVE_BENEATH), and a name is
+// changed only through its parent's descriptor. Like Samba with "wide links = no", links that stay
+// inside the share are followed and links that leave it are refused, unless GRIDAPI_WIDE_LINKS=1
+// allows them. docs/platform.md describes the rules.
 #include "Internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <linux/fs.h>
+#include <linux/openat2.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -28,52 +28,36 @@
 
 namespace gridplatform {
 
-// What is known of a share: its directory, open (O_PATH) so that names resolve beneath it, and
-// whether its file system compares names without regard to case already.
-struct ShareDir {
-    explicit ShareDir(int f) : fd(f) {}
-    ~ShareDir() { close(fd); }
-    ShareDir(const ShareDir&) = delete;
-    ShareDir& operator=(const ShareDir&) = delete;
-    const int fd;
-    bool caseless = false;
-};
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+ShareDir::~ShareDir() { ::close(fd); }
+
+ProcPath procPath(int fd, const char* name) {
+    ProcPath out("/proc/self/fd/");
+    char digits[16];
+    int n = 0;
+    for (unsigned v = static_cast<unsigned>(fd); n == 0 || v; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+    while (n) out.push_back(digits[--n]);
+    if (name) {
+        const std::size_t length = std::strlen(name);
+        if (length + 1 > out.capacity() - out.size()) return ProcPath();
+        out.push_back('/');
+        out.append(name, length);
+    }
+    return out;
+}
 
 namespace {
-
-// Where the share's directory ends in `posix` (root/server/share[/rest]): the index just past the
-// share's name, or 0 when `posix` is not a share or below one.
-std::size_t shareEnd(std::string_view posix, const std::string& root) {
-    if (posix.size() <= root.size() + 1 || posix.compare(0, root.size(), root) != 0 || posix[root.size()] != '/') {
-        return 0;
-    }
-    const std::size_t server = posix.find('/', root.size() + 1);
-    if (server == std::string_view::npos || server + 1 >= posix.size()) return 0;
-    return std::min(posix.find('/', server + 1), posix.size());
-}
-
-bool startsWithDir(const char* path, const char* dir) {
-    const std::size_t n = std::strlen(dir);
-    return std::strncmp(path, dir, n) == 0 && (path[n] == 0 || path[n] == '/' || (n == 1 && dir[0] == '/'));
-}
-
-// Without openat2 (before Linux 5.6, or refused by a seccomp filter): the real path of the longest
-// existing head of `posix` must lie in the share's real path.
-DWORD insideByRealPath(const char* shareDir, const std::string& posix, std::size_t end) {
-    char shareReal[PATH_MAX];
-    if (!realpath(shareDir, shareReal)) return 0;
-    std::string head = posix;
-    while (head.size() > end) {
-        char real[PATH_MAX];
-        if (realpath(head.c_str(), real)) return startsWithDir(real, shareReal) ? 0 : DWORD(ERROR_ACCESS_DENIED);
-        if (errno != ENOENT && errno != ENOTDIR) return 0;  // the call itself meets the same error
-        // A dangling link could make a file anywhere: refused, wherever it points.
-        struct stat st;
-        if (lstat(head.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ERROR_ACCESS_DENIED;
-        head.resize(head.find_last_of('/'));
-    }
-    return 0;
-}
 
 constexpr long kCifsMagic = 0xFF534D42;
 constexpr long kSmb2Magic = 0xFE534D42;
@@ -81,40 +65,74 @@ constexpr long kSmbMagic = 0x517B;
 
 // A CIFS/SMB mount, or a directory with the case-folding flag (ext4, f2fs), finds names without
 // regard to case by itself.
-bool caselessFileSystem(const char* path) {
+bool caselessFileSystem(int dirfd) {
     struct statfs fs;
-    if (statfs(path, &fs) == 0 && (fs.f_type == kCifsMagic || fs.f_type == kSmb2Magic || fs.f_type == kSmbMagic)) {
+    if (fstatfs(dirfd, &fs) == 0 && (fs.f_type == kCifsMagic || fs.f_type == kSmb2Magic || fs.f_type == kSmbMagic)) {
         return true;
     }
-    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    const Fd fd(openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     long flags = 0;
-    const bool folded = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
-    close(fd);
-    return folded;
+    return fd && ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
 }
 
-// The shares met so far. An entry is looked at again (the directory's path against the open one)
-// once a second at most, so that a share mounted anew is seen within that time.
+// The entry of the directory `dirfd` whose name equals `name` without regard to ASCII case, or empty.
+std::string findCaseVariant(int dirfd, std::string_view name) {
+    std::string match;
+    const int fd = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return match;
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return match;
+    }
+    while (const struct dirent* e = readdir(d)) {
+        if (std::strlen(e->d_name) == name.size() && strncasecmp(e->d_name, name.data(), name.size()) == 0) {
+            match = e->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    return match;
+}
+
+// Opens the directory `name` of `dirfd` (the UNC root, a server): as written, else under another case.
+int openServerPart(int dirfd, std::string_view name) {
+    const std::string spelled(name);
+    int fd = openat(dirfd, spelled.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && caselessLookups()) {
+        const std::string variant = findCaseVariant(dirfd, name);
+        if (!variant.empty()) fd = openat(dirfd, variant.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    return fd;
+}
+
+// The shares met so far, by their name as spelled. An entry is looked at again (the directory's
+// path against the open one) once a second at most, so that a share mounted anew is seen within
+// that time.
 class ShareDirs {
   public:
-    // What is known of the share at `path` (null-terminated, `len` bytes); null when it cannot be opened.
-    std::shared_ptr<const ShareDir> get(const char* path, std::size_t len) {
+    // The share `server`\`share`, whose directory is `path`; null with *error (53, 67) when missing.
+    std::shared_ptr<const ShareDir> get(std::string_view path, std::string_view server, std::string_view share,
+                                        DWORD* error) {
         const auto now = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (Entry& e : entries_) {
-                if (e.path.size() != len || e.path.compare(0, len, path) != 0) continue;
+                if (e.path != path) continue;
                 if (now - e.checked < std::chrono::seconds(1)) return e.dir;
                 e.checked = now;
-                if (!sameDirectory(e.dir->fd, path)) e.dir = open_(path);
+                if (!sameDirectory(e.dir->fd, e.path.c_str())) {
+                    std::shared_ptr<const ShareDir> dir = open_(server, share, error);
+                    if (!dir) return dir;
+                    e.dir = std::move(dir);
+                }
                 return e.dir;
             }
         }
-        std::shared_ptr<const ShareDir> dir = open_(path);
+        std::shared_ptr<const ShareDir> dir = open_(server, share, error);
         if (!dir) return dir;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (entries_.size() < kMaxShares) entries_.push_back({std::string(path, len), dir, now});
+        if (entries_.size() < kMaxShares) entries_.push_back({std::string(path), dir, now});
         return dir;
     }
 
@@ -126,11 +144,21 @@ class ShareDirs {
         std::chrono::steady_clock::time_point checked;
     };
 
-    static std::shared_ptr<const ShareDir> open_(const char* path) {
-        const int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return nullptr;
+    static std::shared_ptr<const ShareDir> open_(std::string_view server, std::string_view share, DWORD* error) {
+        const Fd root(open(uncRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const Fd serverDir(root ? openServerPart(root.get(), server) : -1);
+        if (!serverDir) {
+            *error = ERROR_BAD_NETPATH;
+            return nullptr;
+        }
+        const int fd = openServerPart(serverDir.get(), share);
+        if (fd < 0) {
+            *error = ERROR_BAD_NET_NAME;
+            return nullptr;
+        }
         auto dir = std::make_shared<ShareDir>(fd);
-        dir->caseless = caselessFileSystem(path);
+        dir->caseless = caselessFileSystem(fd);
+        dir->beneath = !wideLinks();
         return dir;
     }
     static bool sameDirectory(int fd, const char* path) {
@@ -144,12 +172,49 @@ class ShareDirs {
 
 ShareDirs g_shareDirs;
 
-// The share `posix` lies in (its directory's path copied to `shareDir`), or null.
-std::shared_ptr<const ShareDir> shareOf(std::string_view posix, std::size_t end, char (&shareDir)[PATH_MAX]) {
-    if (end == 0 || end >= sizeof shareDir) return nullptr;
-    std::memcpy(shareDir, posix.data(), end);
-    shareDir[end] = 0;
-    return g_shareDirs.get(shareDir, end);
+// The host's own names (an absolute POSIX name) resolve from "/", which they may not leave anyway.
+std::shared_ptr<const ShareDir> hostRoot() {
+    static const std::shared_ptr<const ShareDir> root = [] {
+        auto dir = std::make_shared<ShareDir>(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        dir->beneath = false;
+        dir->isShare = false;
+        return dir;
+    }();
+    return root;
+}
+
+// Set once openat2 turns out to be missing or refused (Linux before 5.6, a seccomp filter): the walk
+// of openBeneathByParts stands in for it.
+std::atomic<bool> g_noOpenat2{false};
+
+// Without openat2: `rel` walked one component at a time with O_NOFOLLOW, so that no link at all is
+// followed (one that stays inside is refused too: EXDEV, as for one that leads out).
+int openBeneathByParts(int dirfd, const char* rel, int flags, mode_t mode) {
+    Fd current;
+    int at = dirfd;
+    std::string_view rest(rel);
+    for (;;) {
+        const std::size_t slash = rest.find('/');
+        const std::string part(rest.substr(0, slash));
+        if (slash == std::string_view::npos || rest.find_first_not_of('/', slash) == std::string_view::npos) {
+            const bool directory = slash != std::string_view::npos;
+            const int fd = openat(at, part.c_str(), flags | O_NOFOLLOW | (directory ? O_DIRECTORY : 0), mode);
+            if (fd < 0 && errno == ELOOP && !(flags & O_NOFOLLOW)) errno = EXDEV;
+            return fd;
+        }
+        const int fd = openat(at, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            struct stat st;
+            if (errno == ENOTDIR && fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+                errno = EXDEV;
+            }
+            return -1;
+        }
+        current = Fd(fd);
+        at = fd;
+        rest.remove_prefix(slash + 1);
+        while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+    }
 }
 
 }  // namespace
@@ -162,40 +227,30 @@ bool wideLinks() {
     return on;
 }
 
-bool needsCaseScan(const std::string& posix) {
-    if (!caselessLookups()) return false;
-    char shareDir[PATH_MAX];
-    const std::shared_ptr<const ShareDir> dir = shareOf(posix, shareEnd(posix, uncRoot()), shareDir);
-    return !dir || !dir->caseless;
-}
+bool needsCaseScan(const ShareDir& share) { return caselessLookups() && !share.caseless; }
 
-bool needsCaseScan(const Target& target) { return caselessLookups() && (!target.share || !target.share->caseless); }
-
-void attachShare(Target* target) {
-    const std::size_t end = shareEnd(target->posixView(), uncRoot());
-    char shareDir[PATH_MAX];
-    target->share = shareOf(target->posixView(), end, shareDir);
-    target->belowShare = target->share ? end : 0;
-}
-
-namespace {
-
-// The name below the share, relative to its directory ("." for the share itself).
-const char* belowShare(const Target& target) {
-    const char* rest = target.posix.c_str() + target.belowShare;
+const char* Target::below() const {
+    const char* rest = posix.c_str() + belowShare;
     while (*rest == '/') ++rest;
     return *rest ? rest : ".";
 }
 
-// Set once openat2 turns out to be missing or refused: the realpath comparison stands in for it.
-std::atomic<bool> g_noOpenat2{false};
+void attachShare(Target* target) {
+    const ParsedPath& p = target->parsed;
+    if (p.kind != ParsedPath::Kind::Unc) {
+        target->share = hostRoot();
+        target->belowShare = 0;
+        return;
+    }
+    const std::size_t end = uncRoot().size() + p.server.size() + p.share.size() + 2;
+    DWORD error = 0;
+    target->share = g_shareDirs.get(target->posixView().substr(0, end), p.server, p.share, &error);
+    target->belowShare = end;
+    if (!target->share) target->error = error;
+}
 
-}  // namespace
-
-int openTarget(const Target& target, int flags, mode_t mode) {
-    if (!target.share || target.checked) return ::open(target.posix.c_str(), flags, mode);
-    const char* rest = belowShare(target);
-    if (wideLinks()) return ::openat(target.share->fd, rest, flags, mode);
+int openBeneath(const ShareDir& share, const char* rel, int flags, mode_t mode) {
+    if (!share.beneath) return openat(share.fd, rel, flags, mode);
     if (!g_noOpenat2.load(std::memory_order_relaxed)) {
         // RESOLVE_BENEATH refuses ".." above the share, absolute links and links that lead out of
         // it (EXDEV), in the same walk that opens the file: nothing can change in between.
@@ -205,66 +260,186 @@ int openTarget(const Target& target, int flags, mode_t mode) {
         how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
         for (int attempt = 0;; ++attempt) {
-            const long fd = syscall(SYS_openat2, target.share->fd, rest, &how, sizeof how);
+            const long fd = syscall(SYS_openat2, share.fd, rel, &how, sizeof how);
             if (fd >= 0) return static_cast<int>(fd);
-            // EAGAIN: a rename elsewhere raced with a ".." on the way; the walk is simply made again.
+            // EAGAIN: a rename elsewhere raced with the walk; it is simply made again.
             if (errno == EAGAIN && attempt < 8) continue;
             if (errno != ENOSYS && errno != EPERM) return -1;
             break;
         }
-        if (errno == ENOSYS) g_noOpenat2.store(true, std::memory_order_relaxed);
+        // EPERM: a seccomp filter's refusal (or a rare real one): this call walks without it.
+        if (errno == EPERM) return openBeneathByParts(share.fd, rel, flags, mode);
+        g_noOpenat2.store(true, std::memory_order_relaxed);
     }
-    if (checkInsideShare(target.posixString()) != 0) {
-        errno = EXDEV;
-        return -1;
-    }
-    return ::open(target.posix.c_str(), flags, mode);
+    return openBeneathByParts(share.fd, rel, flags, mode);
 }
 
-int statTarget(const Target& target, bool followLinks, FileInfo* info) {
-    const int follow = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
-    if (!target.share || target.checked) return statInfo(AT_FDCWD, target.posix.c_str(), follow, info);
-    const char* rest = belowShare(target);
-    if (wideLinks()) return statInfo(target.share->fd, rest, follow, info);
-    if (!std::strchr(rest, '/')) {
+int openTarget(const Target& target, int flags, mode_t mode) {
+    return openBeneath(*target.share, target.below(), flags, mode);
+}
+
+int statTarget(const Target& target, bool followLinks, FileInfo* info, DWORD* stored) {
+    const ShareDir& share = *target.share;
+    const char* rest = target.below();
+    if (!std::strchr(rest, '/') || !share.beneath) {
         // A name directly in the share: no directory on the way can be a link, so one statx()
         // beneath the share's directory is the whole lookup unless the name itself is a link.
-        const int e = statInfo(target.share->fd, rest, AT_SYMLINK_NOFOLLOW, info);
-        if (e || !followLinks || !S_ISLNK(info->mode)) return e;
+        const int follow = share.beneath || !followLinks ? AT_SYMLINK_NOFOLLOW : 0;
+        const int e = statInfo(share.fd, rest, follow, info);
+        if (e || !followLinks || !S_ISLNK(info->mode)) {
+            if (!e && stored) *stored = S_ISLNK(info->mode) ? 0 : storedAttributes(share.fd, rest, *info);
+            return e;
+        }
     }
-    const int fd = openTarget(target, O_PATH | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
-    if (fd < 0) return errno;
-    const int e = statFd(fd, info);
-    ::close(fd);
+    const Fd fd(openBeneath(share, rest, O_PATH | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
+    if (!fd) return errno;
+    const int e = statFd(fd.get(), info);
+    if (!e && stored) *stored = S_ISLNK(info->mode) ? 0 : storedAttributes(fd.get(), nullptr, *info);
     return e;
 }
 
-DWORD checkInsideShare(const std::string& posix) {
-    if (wideLinks()) return 0;
-    const std::size_t end = shareEnd(posix, uncRoot());
-    if (end == 0 || end + 1 >= posix.size()) return 0;  // not below a share: nothing to check
-    char shareDir[PATH_MAX];
-    const std::shared_ptr<const ShareDir> dir = shareOf(posix, end, shareDir);
-    if (!dir) return end >= sizeof shareDir ? DWORD(ERROR_FILENAME_EXCED_RANGE) : 0;  // no such share: 53 or 67
+namespace {
 
-    // RESOLVE_BENEATH refuses ".." above the share, absolute links and links that lead out of it.
-    // O_DIRECTORY: a file (the usual case) is resolved all the way, links included, and then
-    // refused with ENOTDIR, so that no descriptor is made that would need closing.
-    struct open_how how;
-    std::memset(&how, 0, sizeof how);
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const char* rest = posix.c_str() + end;
-    while (*rest == '/') ++rest;
-    const long fd = syscall(SYS_openat2, dir->fd, *rest ? rest : ".", &how, sizeof how);
-    const int e = fd < 0 ? errno : 0;
-    if (fd >= 0) close(static_cast<int>(fd));
-    if (e == EXDEV) return ERROR_ACCESS_DENIED;
-    if (e == ENOSYS || e == EPERM) return insideByRealPath(shareDir, posix, end);
-    // ENOENT: what exists of the name lies inside, and so does anything created there. ENOTDIR:
-    // a file, inside (or a file on the way, which the call meets again, as it does a loop or a
-    // missing permission).
+DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
+
+// Appends `part` to `rel` after a separator; false when it does not fit.
+bool appendPart(PosixPath* rel, std::string_view part) {
+    if (rel->size() + part.size() + 1 > rel->capacity()) return false;
+    if (!rel->empty()) rel->push_back('/');
+    rel->append(part.data(), part.size());
+    return true;
+}
+
+// Opens the directories `parts` beneath the share, each as written and, where that is missing,
+// under another case; `rel` becomes their path as found. The descriptor, or -1 with *error set.
+int openParentWithoutCase(const ShareDir& share, const std::string_view* parts, std::size_t count, PosixPath* rel,
+                          DWORD* error) {
+    Fd current;
+    rel->clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t mark = rel->size();
+        if (!appendPart(rel, parts[i])) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            return -1;
+        }
+        int fd = openBeneath(share, rel->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            const std::string variant = findCaseVariant(current ? current.get() : share.fd, parts[i]);
+            if (variant.empty()) {
+                *error = ERROR_PATH_NOT_FOUND;
+                return -1;
+            }
+            rel->resize(mark);
+            appendPart(rel, variant);
+            fd = openBeneath(share, rel->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            const int e = errno;
+            *error = e == EXDEV                    ? DWORD(ERROR_ACCESS_DENIED)
+                     : e == ENOENT || e == ENOTDIR ? DWORD(ERROR_PATH_NOT_FOUND)
+                                                   : pathError(e);
+            return -1;
+        }
+        current = Fd(fd);
+    }
+    return current.release();
+}
+
+}  // namespace
+
+DWORD resolveEntry(const Target& target, Entry* entry, bool lastMissing) {
+    const ShareDir& share = *target.share;
+    const ParsedPath& parsed = target.parsed;
+    entry->share = target.share;
+    entry->rel.clear();
+    entry->exists = false;
+    if (parsed.parts.empty()) {
+        // The share itself: it has no parent here.
+        entry->root = true;
+        entry->parent = -1;
+        entry->rel = ".";
+        entry->nameAt = 0;
+        if (const int e = statFd(share.fd, &entry->info)) return pathError(e);
+        entry->exists = true;
+        return 0;
+    }
+    entry->root = false;
+    const bool scan = needsCaseScan(share);
+    const std::size_t depth = parsed.parts.size() - 1;
+    if (depth == 0) {
+        entry->parent = share.fd;
+    } else {
+        for (std::size_t i = 0; i < depth; ++i) {
+            if (!appendPart(&entry->rel, parsed.parts[i])) return ERROR_FILENAME_EXCED_RANGE;
+        }
+        int fd = openBeneath(share, entry->rel.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            const int e = errno;
+            if (e == EXDEV) return ERROR_ACCESS_DENIED;
+            if (e != ENOENT && e != ENOTDIR) return pathError(e);
+            if (!scan) return ERROR_PATH_NOT_FOUND;
+            DWORD error = 0;
+            fd = openParentWithoutCase(share, parsed.parts.data(), depth, &entry->rel, &error);
+            if (fd < 0) return error;
+        }
+        entry->ownParent = Fd(fd);
+        entry->parent = fd;
+    }
+    const std::size_t mark = entry->rel.size();
+    const std::string_view last = parsed.parts.back();
+    if (!appendPart(&entry->rel, last)) return ERROR_FILENAME_EXCED_RANGE;
+    entry->nameAt = entry->rel.size() - last.size();
+    int e = lastMissing ? ENOENT : statInfo(entry->parent, entry->name(), AT_SYMLINK_NOFOLLOW, &entry->info);
+    if (e == ENOENT && scan) {
+        const std::string variant = findCaseVariant(entry->parent, last);
+        if (!variant.empty()) {
+            entry->rel.resize(mark);
+            appendPart(&entry->rel, variant);
+            entry->nameAt = entry->rel.size() - variant.size();
+            // Gone since the scan: missing, under the name as written.
+            e = statInfo(entry->parent, entry->name(), AT_SYMLINK_NOFOLLOW, &entry->info);
+            if (e == ENOENT) {
+                entry->rel.resize(mark);
+                appendPart(&entry->rel, last);
+                entry->nameAt = entry->rel.size() - last.size();
+            }
+        }
+    }
+    if (e == ENOENT) return 0;
+    if (e) return pathError(e);
+    entry->exists = true;
+    if (parsed.trailingSeparator && !S_ISDIR(entry->info.mode)) {
+        // Only a directory, or a link to one inside the share, may be named with a trailing separator.
+        FileInfo followed;
+        const Fd fd(S_ISLNK(entry->info.mode) ? openEntry(*entry, O_PATH | O_CLOEXEC) : -1);
+        if (!fd && errno == EXDEV && S_ISLNK(entry->info.mode)) return ERROR_ACCESS_DENIED;
+        if (!fd || statFd(fd.get(), &followed) != 0 || !S_ISDIR(followed.mode)) return ERROR_INVALID_NAME;
+    }
     return 0;
+}
+
+int openEntry(const Entry& entry, int flags, mode_t mode) { return openBeneath(*entry.share, entry.rel.c_str(), flags, mode); }
+
+int openExisting(const Target& target, int flags, DWORD* error) {
+    int fd = openTarget(target, flags);
+    if (fd >= 0) return fd;
+    int e = errno;
+    if (e == ENOENT || e == ENOTDIR) {
+        Entry entry;
+        if (const DWORD err = resolveEntry(target, &entry)) {
+            *error = err;
+            return -1;
+        }
+        if (!entry.exists) {
+            *error = ERROR_FILE_NOT_FOUND;
+            return -1;
+        }
+        fd = openEntry(entry, flags);
+        if (fd >= 0) return fd;
+        e = errno;
+    }
+    *error = e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : e == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : pathError(e);
+    return -1;
 }
 
 }  // namespace gridplatform
