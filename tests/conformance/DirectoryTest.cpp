@@ -91,6 +91,25 @@ TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
               failsWith(ERROR_INVALID_PARAMETER));
 }
 
+// However a client spells a share itself, the recursive removal refuses it before touching anything.
+TEST_F(DirectoryTest, ARecursiveRemovalOfAShareRootRemovesNothing) {
+    ASSERT_TRUE(writeFile(path("kept"), "x"));
+    const std::string share = gridtest::shareRoot();
+    const std::string mine = dir().substr(share.size() + 1);
+    const std::string bare = share.substr(2);  // gridtest\share
+    std::string upper = share;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string slashes = share;
+    for (char& c : slashes) c = c == '\\' ? '/' : c;
+    for (const std::string& name : {share, share + "\\", share + "\\.", share + "\\" + mine + "\\..", share + "\\...",
+                                    share + "\\ ", share + "\\..", "\\\\?\\UNC\\" + bare + "\\..", slashes + "/./",
+                                    upper + "\\."}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryTreeA(name.c_str()); }), failsWith(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(readFile(path("kept")), "x");
+    }
+}
+
 TEST_F(DirectoryTest, CreateAndRemoveDirectories) {
     ASSERT_TRUE(writeFile(path("file"), "x"));
     const Outcome existing = differs(Difference::CreateDirectoryOnExisting, failsWith(ERROR_ALREADY_EXISTS),
