@@ -88,7 +88,17 @@ int main() {
             CloseHandle(CreateFileA(names[next++].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         });
         measure(("GetFileAttributesA bare" + down).c_str(), [&] { GetFileAttributesA(names[0].c_str()); });
-        for (const std::string& name : names) DeleteFileA(name.c_str());
+        next = 0;
+        measure(("MoveFileExA to a new name bare" + down).c_str(), [&] {
+            const std::string& name = names[next++];
+            MoveFileExA(name.c_str(), (name + ".moved").c_str(), 0);
+        });
+        next = 0;
+        measure(("DeleteFileA bare" + down).c_str(), [&] { DeleteFileA((names[next++] + ".moved").c_str()); });
+        next = 0;
+        measure(("CreateDirectoryA bare" + down).c_str(), [&] { CreateDirectoryA(names[next++].c_str(), nullptr); });
+        next = 0;
+        measure(("RemoveDirectoryA bare" + down).c_str(), [&] { RemoveDirectoryA(names[next++].c_str()); });
     }
     RemoveDirectoryA((share + "\\grid-syscalls\\deep").c_str());
     RemoveDirectoryA((share + "\\grid-syscalls").c_str());
