@@ -241,7 +241,9 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
     const bool directory = S_ISDIR(info.mode);
     // A pipe, socket or device in a share is no file of the server's.
     if (!directory && !S_ISREG(info.mode)) return openFailed(fd, ERROR_ACCESS_DENIED);
-    if (nonBlocking && !directory && ::fcntl(fd, F_SETFL, oflags & O_APPEND) != 0) return openFailed(fd, ioError(errno));
+    if (nonBlocking && !directory && !t.share->ignoresNonBlocking && ::fcntl(fd, F_SETFL, oflags & O_APPEND) != 0) {
+        return openFailed(fd, ioError(errno));
+    }
     if (directory) {
         if (!backup || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
             return openFailed(fd, ERROR_ACCESS_DENIED);

@@ -11,6 +11,7 @@
 #include <boost/static_string/static_string.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -148,6 +149,9 @@ struct ShareDir {
     bool caseless = false;    // its file system compares names without regard to case by itself
     bool beneath = true;      // resolved with RESOLVE_BENEATH
     bool isShare = true;      // false: the host's "/"
+    // Its files take no notice of O_NONBLOCK (ext4, xfs, btrfs, tmpfs, f2fs): an open that used it
+    // to keep a pipe from blocking need not clear it again.
+    bool ignoresNonBlocking = false;
 };
 
 // A parsed path and where it lives on the POSIX side.
@@ -210,6 +214,11 @@ int openEntry(const Entry& entry, int flags, mode_t mode = 0);
 // Opens an existing name (as written, else found without regard to case) with `flags`, following
 // links beneath the share. -1 with *error set (2 when it does not exist).
 int openExisting(const Target& target, int flags, DWORD* error);
+
+// Calls `visit` with the name of each entry of the directory `dirfd` (any descriptor of it, O_PATH
+// too; "." and ".." left out) until it returns false; the directory is read with getdents64 into
+// one buffer. 0, or the errno of the open or a read.
+int readDirectory(int dirfd, const std::function<bool(const char* name)>& visit);
 
 // Whether lookups fall back to a case-insensitive match ($GRIDAPI_CASELESS, default on).
 bool caselessLookups();

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -63,6 +64,19 @@ constexpr long kCifsMagic = 0xFF534D42;
 constexpr long kSmb2Magic = 0xFE534D42;
 constexpr long kSmbMagic = 0x517B;
 
+// File systems whose files ignore O_NONBLOCK (the kernel's own page-cache paths, which take no
+// notice of it for regular files): an open of a file there may keep the flag and save a call.
+bool ignoresNonBlocking(int dirfd) {
+    constexpr long kLocal[] = {0xEF53 /* ext2/3/4 */, 0x58465342 /* xfs */, 0x9123683E /* btrfs */,
+                               0x01021994 /* tmpfs */, 0xF2F52010 /* f2fs */};
+    struct statfs fs;
+    if (fstatfs(dirfd, &fs) != 0) return false;
+    for (const long magic : kLocal) {
+        if (fs.f_type == magic) return true;
+    }
+    return false;
+}
+
 // A CIFS/SMB mount, or a directory with the case-folding flag (ext4, f2fs), finds names without
 // regard to case by itself.
 bool caselessFileSystem(int dirfd) {
@@ -78,20 +92,11 @@ bool caselessFileSystem(int dirfd) {
 // The entry of the directory `dirfd` whose name equals `name` without regard to ASCII case, or empty.
 std::string findCaseVariant(int dirfd, std::string_view name) {
     std::string match;
-    const int fd = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return match;
-    DIR* d = fdopendir(fd);
-    if (!d) {
-        close(fd);
-        return match;
-    }
-    while (const struct dirent* e = readdir(d)) {
-        if (std::strlen(e->d_name) == name.size() && strncasecmp(e->d_name, name.data(), name.size()) == 0) {
-            match = e->d_name;
-            break;
-        }
-    }
-    closedir(d);
+    readDirectory(dirfd, [&](const char* entry) {
+        if (std::strlen(entry) != name.size() || strncasecmp(entry, name.data(), name.size()) != 0) return true;
+        match = entry;
+        return false;
+    });
     return match;
 }
 
@@ -159,6 +164,7 @@ class ShareDirs {
         auto dir = std::make_shared<ShareDir>(fd);
         dir->caseless = caselessFileSystem(fd);
         dir->beneath = !wideLinks();
+        dir->ignoresNonBlocking = ignoresNonBlocking(fd);
         return dir;
     }
     static bool sameDirectory(int fd, const char* path) {
@@ -178,6 +184,7 @@ std::shared_ptr<const ShareDir> hostRoot() {
         auto dir = std::make_shared<ShareDir>(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
         dir->beneath = false;
         dir->isShare = false;
+        dir->ignoresNonBlocking = ignoresNonBlocking(dir->fd);
         return dir;
     }();
     return root;
@@ -218,6 +225,23 @@ int openBeneathByParts(int dirfd, const char* rel, int flags, mode_t mode) {
 }
 
 }  // namespace
+
+int readDirectory(int dirfd, const std::function<bool(const char* name)>& visit) {
+    const Fd fd(openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return errno;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const long n = syscall(SYS_getdents64, fd.get(), buffer.data(), buffer.size());
+        if (n <= 0) return n == 0 ? 0 : errno;
+        for (long at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.data() + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+            if (!visit(name)) return 0;
+        }
+    }
+}
 
 bool wideLinks() {
     static const bool on = [] {
