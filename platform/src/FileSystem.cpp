@@ -7,10 +7,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 #include <cwchar>
 #include <string_view>
 
@@ -430,35 +433,49 @@ GRIDPLATFORM_API UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefixString, UIN
         return base + hex + ".tmp";
     };
     unique &= 0xFFFF;
+    // The folder must be a directory that exists, also when only the name is formed: else 267.
+    DWORD error = 0;
+    const Fd folder(openDirectory(mapPath(pathName), &error));
+    if (!folder) {
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+        return fail(0u, missing ? DWORD(ERROR_DIRECTORY) : error);
+    }
     if (unique) {
-        // Only the name is formed, but the folder must be a directory that exists.
-        DWORD error = 0;
-        if (!Fd(openDirectory(mapPath(pathName), &error))) {
-            return fail(0u, error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : error);
-        }
         std::strcpy(tempFileName, nameFor(unique).c_str());
         return unique;
     }
+    const std::string prefix = prefixString ? std::string(prefixString, strnlen(prefixString, 3)) : std::string();
+    if (prefix.find_first_of("\\/<>:\"|*?") != std::string::npos ||
+        std::any_of(prefix.begin(), prefix.end(), [](char c) { return static_cast<unsigned char>(c) < 32; })) {
+        return fail(0u, ERROR_INVALID_NAME);  // no name made of it could be created in the folder
+    }
+    // The folder is read once: the numbers whose names it holds already, in any case, are passed
+    // over without a try, so a folder full of them costs one read, not one scan per number.
+    std::unordered_set<std::string> taken;
+    readDirectory(folder.get(), [&](const char* name) {
+        std::string folded(name);
+        for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        taken.insert(std::move(folded));
+        return true;
+    });
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch();
     unsigned n = static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(ticks).count()) & 0xFFFF;
     for (unsigned tries = 0; tries < 0xFFFF; ++tries, n = (n + 1) & 0xFFFF) {
         if (n == 0) continue;
-        const std::string name = nameFor(n);
-        const Target t = mapPath(name.c_str());
-        if (t.error) return fail(0u, t.error);
-        HANDLE h = openFile(t, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            std::strcpy(tempFileName, name.c_str());
-            return n;
+        char name[16];
+        std::snprintf(name, sizeof name, "%s%X.tmp", prefix.c_str(), n);
+        std::string folded(name);
+        for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (taken.count(folded)) continue;
+        // Made in the folder's own descriptor: never through a link, never elsewhere.
+        const int fd = ::openat(folder.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;  // made meanwhile
+            return fail(0u, pathError(errno));
         }
-        const DWORD err = GetLastError();
-        if (err == ERROR_FILE_EXISTS || err == ERROR_SHARING_VIOLATION) continue;
-        // A folder that is missing, or is a file, is reported as Windows does.
-        if (err == ERROR_PATH_NOT_FOUND || err == ERROR_FILE_NOT_FOUND || err == ERROR_INVALID_NAME) {
-            return fail(0u, ERROR_DIRECTORY);
-        }
-        return 0;
+        ::close(fd);
+        std::strcpy(tempFileName, nameFor(n).c_str());
+        return n;
     }
     return fail(0u, ERROR_FILE_EXISTS);
 }

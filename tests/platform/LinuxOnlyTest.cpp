@@ -2,10 +2,12 @@
 // per-thread last error, and share-mode bookkeeping under concurrent opens.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -131,6 +133,31 @@ TEST_F(LinuxOnlyTest, ShareModesHoldUnderConcurrentOpens) {
     EXPECT_EQ(falseConflicts.load(), 0);
     EXPECT_EQ(overlaps.load(), 0);
     EXPECT_GT(exclusiveOpens.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A folder holding every temporary name of a prefix under another case: the next free number is
+// found in one read of the folder (a case variant counts as taken), and a full folder answers 80.
+TEST_F(LinuxOnlyTest, TemporaryNamesPassOverEveryCaseVariant) {
+    const std::string folder = std::string(std::getenv("GRIDAPI_UNC_ROOT")) + "/gridtest/share/" +
+                               dir().substr(dir().rfind('\\') + 1);
+    for (unsigned n = 1; n <= 0xFFFF; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/TMP%X.TMP", n);
+        if (n == 0x1234) continue;  // the one number left free
+        const int fd = ::creat((folder + name).c_str(), 0644);
+        ASSERT_GE(fd, 0) << name;
+        ::close(fd);
+    }
+    char made[MAX_PATH];
+    EXPECT_EQ(GetTempFileNameA(dir().c_str(), "tmp", 0, made), 0x1234u);
+    EXPECT_EQ(std::string(made), dir() + "\\tmp1234.tmp");
+    EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(dir().c_str(), "tmp", 0, made) != 0; }),
+              failsWith(ERROR_FILE_EXISTS));
+    // The folder holds 65,535 files: they go with the test's directory.
 }
 
 }  // namespace
