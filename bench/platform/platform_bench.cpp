@@ -219,6 +219,27 @@ void BM_FillDirectory_Win32(benchmark::State& state) {
 }
 BENCHMARK(BM_FillDirectory_Win32)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// A temporary name in a folder that holds every name of the prefix under another case (TMP1.TMP ...
+// TMPFFFF.TMP): the whole answer, 80 because every number is taken.
+void BM_TempNameFullFolder(benchmark::State& state) {
+    const std::string dir = posix("temp-full");
+    if (mkdir(dir.c_str(), 0777) == 0) {
+        for (unsigned n = 1; n <= 0xFFFF; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/TMP%X.TMP", n);
+            close(open((dir + name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
+        }
+    }
+    const std::string folder = unc("temp-full");
+    char made[MAX_PATH];
+    for (auto _ : state) {
+        if (GetTempFileNameA(folder.c_str(), "tmp", 0, made) != 0 || GetLastError() != ERROR_FILE_EXISTS) {
+            state.SkipWithError("every number is taken: 80 expected");
+        }
+    }
+}
+BENCHMARK(BM_TempNameFullFolder)->Unit(benchmark::kMillisecond);
+
 // The matcher's worst case: a 200-character name against "*a*a...*a*b" with 32 stars, which never
 // matches, searched in a directory that holds that one name. Backtracking made this take minutes.
 void BM_MatchWorstCase(benchmark::State& state) {
