@@ -8,6 +8,7 @@
 
 #include <platform/win32.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -58,6 +59,21 @@ inline DWORD answer(BOOL ok) { return ok ? 0 : GetLastError(); }
 inline DWORD openAnswer(const std::string& name, DWORD access, DWORD disposition) {
     HANDLE h = CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, 0, nullptr);
     return h == INVALID_HANDLE_VALUE ? GetLastError() : (CloseHandle(h), 0);
+}
+
+// What FindFirstFileA and FindNextFileA list for `pattern`: each name with its last write time.
+// Empty, with the last error in *error, when the search fails.
+inline std::map<std::string, std::uint64_t> findEntries(const std::string& pattern, DWORD* error = nullptr) {
+    std::map<std::string, std::uint64_t> found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE && error) *error = GetLastError();
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) {
+        found[data.cFileName] =
+            std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return found;
 }
 
 struct Outcome {

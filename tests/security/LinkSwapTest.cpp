@@ -115,16 +115,9 @@ const Race kRaces[] = {
      true},
     {"FindFirstFileA", "FindFirstFileA(x\\*)",
      [](int, int) {
-         WIN32_FIND_DATAA data;
-         HANDLE search = FindFirstFileA(X "*", &data);
-         if (search == INVALID_HANDLE_VALUE) return Verdict::Refused;
-         bool secret = false, victim = false;
-         do {
-             secret = secret || std::strcmp(data.cFileName, "secret-outside.txt") == 0;
-             victim = victim || std::strcmp(data.cFileName, "victim.txt") == 0;
-         } while (FindNextFileA(search, &data));
-         FindClose(search);
-         return secret ? Verdict::Escaped : inside(victim);
+         const auto listed = findEntries(X "*");
+         if (listed.empty()) return Verdict::Refused;
+         return listed.count("secret-outside.txt") ? Verdict::Escaped : inside(listed.count("victim.txt"));
      },
      true},
     {"GetFileAttributesA", "GetFileAttributesA(x\\secret-outside.txt)",
