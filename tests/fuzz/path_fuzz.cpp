@@ -1,29 +1,64 @@
 // Whatever follows \\srv\sh\, the name maps below that share, never holds a '.' or '..' part on the
 // POSIX side, what CreateFileA opens or creates (following links) lies inside the share, and a
-// search lists nothing from outside. The share holds links that lead out (refused) and one that
-// stays inside (followed).
+// search lists nothing from outside. The share holds links that lead out (refused), one that
+// stays inside (followed) and dangling ones that lead out (absolute, relative, and one used on
+// the way, dm\x), and a thread keeps exchanging the directory x with the link xl, which leads
+// out to /outside/target. The creating calls (CreateFileA CREATE_ALWAYS and CREATE_NEW,
+// CreateDirectoryA) make nothing outside the share: nothing appears or goes under the fuzz root
+// outside the share, where the links point included; what they make inside is removed again.
+//
+// The calls run on a thread whose root directory is the fuzz root (unshare(CLONE_FS), chroot;
+// in a user namespace when not root), so that a call that escapes lands under the fuzz root and
+// never at the machine's own "/". The fuzzer's own thread never calls the platform.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "Internal.h"
 
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+
 namespace {
 
-std::string g_root;       // the UNC root, a fresh temporary directory
-std::string g_shareReal;  // the real path of \\srv\sh
+std::string g_root;                        // the fuzz root, a fresh temporary directory
+const std::string kShare = "/unc/srv/sh";  // \\srv\sh, as the calling thread sees it
+int g_share = -1;                          // the share's directory
+int g_x = -1;                              // the directory x, whose name keeps changing (x, xl)
+int g_procFds = -1;                        // /proc/self/fd, opened before the chroot
+std::atomic<bool> g_stop{false};
+std::thread g_swapper, g_caller;
 
-void removeRoot() {
-    const std::string cmd = "rm -rf '" + g_root + "'";
-    if (std::system(cmd.c_str()) != 0) std::abort();
-}
+// One input handed to the calling thread.
+std::mutex g_mutex;
+std::condition_variable g_handoff;
+const std::string* g_input = nullptr;
+
+// The directories outside the share, and the names each holds: nothing may be added or taken.
+const char* const kOutside[] = {"/", "/unc", "/unc/srv", "/outside", "/outside/target", "/outside/target/sub"};
+std::map<std::string, std::vector<std::string>> g_outside;
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -33,36 +68,57 @@ bool below(std::string_view path, const std::string& dir) {
     return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/grid-path-fuzz-XXXXXX";
-    check(mkdtemp(tmpl) != nullptr);
-    g_root = tmpl;
-    const std::string share = g_root + "/srv/sh";
-    check(mkdir((g_root + "/srv").c_str(), 0777) == 0 && mkdir(share.c_str(), 0777) == 0);
-    check(mkdir((share + "/dir").c_str(), 0777) == 0);
-    check(close(creat((share + "/dir/file.txt").c_str(), 0666)) == 0);
-    check(close(creat((g_root + "/outside.txt").c_str(), 0666)) == 0);
-    check(symlink(g_root.c_str(), (share + "/out").c_str()) == 0);
-    check(symlink("../..", (share + "/dir/up").c_str()) == 0);
-    check(symlink("file.txt", (share + "/dir/in").c_str()) == 0);
-    char real[PATH_MAX];
-    check(realpath(share.c_str(), real) != nullptr);
-    g_shareReal = real;
-    setenv("GRIDAPI_UNC_ROOT", g_root.c_str(), 1);
-    std::atexit(removeRoot);
-    return 0;
+std::vector<std::string> names(int dirfd) {
+    std::vector<std::string> out;
+    const int fd = dup(dirfd);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) return out;
+    rewinddir(dir);
+    while (const struct dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) out.push_back(e->d_name);
+    }
+    closedir(dir);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > 300 || std::memchr(data, 0, size)) return 0;
-    const std::string name = "\\\\srv\\sh\\" + std::string(reinterpret_cast<const char*>(data), size);
+std::vector<std::string> namesAt(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    std::vector<std::string> out = fd >= 0 ? names(fd) : std::vector<std::string>{"<missing>"};
+    if (fd >= 0) close(fd);
+    return out;
+}
 
+// Removes the entries of `dirfd` that are not in `keep` (what the creating calls made).
+void removeNew(int dirfd, const std::set<std::string>& keep) {
+    for (const std::string& name : names(dirfd)) {
+        if (!keep.count(name) && unlinkat(dirfd, name.c_str(), 0) != 0) unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+// Aborts, saying what, when the tree outside the share changed.
+void checkOutside(const std::string& name) {
+    char victim[16] = {};
+    const int fd = open("/outside/target/victim.txt", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool same = fd >= 0 && read(fd, victim, sizeof victim - 1) == 7 && std::strcmp(victim, "outside") == 0;
+    if (fd >= 0) close(fd);
+    for (const auto& [dir, was] : g_outside) {
+        const std::vector<std::string> now = namesAt(dir);
+        std::string listed;
+        for (const std::string& entry : now) listed += " " + entry;
+        if (now != was)
+            std::fprintf(stderr, "the calls on \"%s\" changed %s:%s\n", name.c_str(), dir.c_str(), listed.c_str());
+        same = same && now == was;
+    }
+    check(same);
+}
+
+// All the calls on one name, on the calling thread (inside the fuzz root).
+void attack(const std::string& name) {
     const gridplatform::Target t = gridplatform::mapPath(name.c_str());
     if (!t.error) {
         const std::string_view posix = t.posixView();
-        check(below(posix, g_root + "/srv/sh"));
+        check(below(posix, kShare));
         for (std::size_t i = 0; i < posix.size();) {
             const std::size_t end = std::min(posix.find('/', i + 1), posix.size());
             const std::string_view part = posix.substr(i + 1, end - i - 1);
@@ -77,22 +133,143 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (h == INVALID_HANDLE_VALUE) continue;
         const bool created = disposition == OPEN_ALWAYS && GetLastError() == 0;
         char real[PATH_MAX];
-        const std::string link = "/proc/self/fd/" + std::to_string(gridplatform::fileDescriptor(h));
-        const ssize_t n = readlink(link.c_str(), real, sizeof real - 1);
+        const std::string fd = std::to_string(gridplatform::fileDescriptor(h));
+        const ssize_t n = readlinkat(g_procFds, fd.c_str(), real, sizeof real - 1);
         check(n > 0);
-        check(below(std::string(real, static_cast<std::size_t>(n)), g_shareReal));
+        const std::string opened(real, static_cast<std::size_t>(n));
+        if (!below(opened, kShare)) std::fprintf(stderr, "\"%s\" opened %s\n", name.c_str(), opened.c_str());
+        check(below(opened, kShare));
         CloseHandle(h);
         if (created) DeleteFileA(name.c_str());
     }
-    // A search lists nothing from outside: "outside.txt" and "srv" exist only above the share.
+    // A search lists nothing from outside: "outside.txt", "srv" and "secret.txt" exist only outside.
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(name.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            check(std::strcmp(found.cFileName, "outside.txt") != 0 && std::strcmp(found.cFileName, "srv") != 0);
+            check(std::strcmp(found.cFileName, "outside.txt") != 0 && std::strcmp(found.cFileName, "srv") != 0 &&
+                  std::strcmp(found.cFileName, "secret.txt") != 0);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    check(access((g_root + "/outside.txt").c_str(), F_OK) == 0);
+    check(access("/unc/outside.txt", F_OK) == 0);
+
+    // The creating calls, then what they made inside is removed again.
+    for (const DWORD disposition : {DWORD(CREATE_ALWAYS), DWORD(CREATE_NEW)}) {
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    CreateDirectoryA(name.c_str(), nullptr);
+    checkOutside(name);
+    removeNew(g_share, {"dir", "out", "dl", "dr", "dm", "x", "xl"});
+    removeNew(g_x, {"sub", "victim.txt"});
+    for (const auto& [fd, sub, keep] : {std::tuple{g_share, "dir", std::set<std::string>{"file.txt", "up", "in"}},
+                                        std::tuple{g_x, "sub", std::set<std::string>{}}}) {
+        const int dir = openat(fd, sub, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        check(dir >= 0);
+        removeNew(dir, keep);
+        close(dir);
+    }
+}
+
+// The calling thread: its own root directory, the fuzz root, then one input after another.
+void caller() {
+    g_procFds = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    check(g_procFds >= 0 && unshare(CLONE_FS) == 0 && chroot(g_root.c_str()) == 0 && chdir("/") == 0);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    for (const char* dir : kOutside) g_outside[dir] = namesAt(dir);
+    g_handoff.notify_all();
+    for (;;) {
+        g_handoff.wait(lock, [] { return g_input || g_stop; });
+        if (!g_input) return;
+        attack(*g_input);
+        g_input = nullptr;
+        g_handoff.notify_all();
+    }
+}
+
+bool put(const char* file, const std::string& text) {
+    const int fd = open(file, O_WRONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+void removeRoot() {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_stop = true;
+    }
+    g_handoff.notify_all();
+    for (std::thread* t : {&g_caller, &g_swapper}) {
+        if (t->joinable()) t->join();
+    }
+    const std::string cmd = "rm -rf '" + g_root + "'";
+    if (std::system(cmd.c_str()) != 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Not root: a user namespace, in which the calling thread may chroot.
+    if (geteuid() != 0) {
+        const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || (!put("/proc/self/setgroups", "deny") && errno != ENOENT) ||
+            !put("/proc/self/uid_map", "0 " + uid + " 1") || !put("/proc/self/gid_map", "0 " + gid + " 1")) {
+            std::fprintf(stderr, "path-fuzz: no user namespace to jail the calls in (%s); not run\n",
+                         std::strerror(errno));
+            std::exit(1);
+        }
+    }
+    char tmpl[] = "/tmp/grid-path-fuzz-XXXXXX";
+    check(mkdtemp(tmpl) != nullptr);
+    g_root = tmpl;
+    check(chmod(tmpl, 0755) == 0);
+    const std::string share = g_root + kShare;
+    for (const char* dir : {"/unc", "/unc/srv", "/unc/srv/sh", "/unc/srv/sh/dir", "/unc/srv/sh/x", "/unc/srv/sh/x/sub",
+                            "/outside", "/outside/target", "/outside/target/sub"}) {
+        check(mkdir((g_root + dir).c_str(), 0777) == 0);
+    }
+    for (const char* file :
+         {"/unc/srv/sh/dir/file.txt", "/unc/outside.txt", "/unc/srv/sh/x/victim.txt", "/outside/target/secret.txt"}) {
+        check(close(creat((g_root + file).c_str(), 0666)) == 0);
+    }
+    const int victim = creat((g_root + "/outside/target/victim.txt").c_str(), 0666);
+    check(victim >= 0 && write(victim, "outside", 7) == 7 && close(victim) == 0);
+    // The links' targets are paths of the fuzz root, as the calling thread sees it.
+    for (const auto& [target, link] : {std::pair{"/unc", "/out"},                  // leads out
+                                       std::pair{"../..", "/dir/up"},              // leads out
+                                       std::pair{"file.txt", "/dir/in"},           // stays inside
+                                       std::pair{"/outside/new", "/dl"},           // dangling, absolute
+                                       std::pair{"../../../outside/new2", "/dr"},  // dangling, relative
+                                       std::pair{"/nowhere", "/dm"},               // dangling, on the way
+                                       std::pair{"/outside/target", "/xl"}}) {
+        check(symlink(target, (share + link).c_str()) == 0);
+    }
+    g_share = open(share.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    g_x = open((share + "/x").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    check(g_share >= 0 && g_x >= 0);
+    setenv("GRIDAPI_UNC_ROOT", "/unc", 1);
+    std::atexit(removeRoot);
+    {
+        std::unique_lock<std::mutex> lock(g_mutex);
+        g_caller = std::thread(caller);
+        g_handoff.wait(lock, [] { return !g_outside.empty(); });
+    }
+    g_swapper = std::thread([] {
+        while (!g_stop.load(std::memory_order_relaxed)) {
+            syscall(SYS_renameat2, g_share, "x", g_share, "xl", RENAME_EXCHANGE);
+        }
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 300 || std::memchr(data, 0, size)) return 0;
+    const std::string name = "\\\\srv\\sh\\" + std::string(reinterpret_cast<const char*>(data), size);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    g_input = &name;
+    g_handoff.notify_all();
+    g_handoff.wait(lock, [] { return !g_input; });
     return 0;
 }
