@@ -329,14 +329,21 @@ GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVE
 GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
     const Target t = mapPath(fileName);
     if (t.error) return fail(FALSE, t.error);
-    // The file itself, open (a link followed beneath the share): its mode and extended attribute are
-    // changed through the descriptor. O_PATH opens nothing, so a device or a pipe is not touched.
+    // The file itself, open (a link followed beneath the share, without blocking on a pipe): its mode
+    // and extended attribute are changed through the descriptor. Without read permission, or for
+    // what cannot be opened so (a socket), an O_PATH descriptor serves, through /proc/self/fd.
     DWORD error = 0;
-    const Fd fd(openExisting(t, O_PATH | O_CLOEXEC, &error));
+    Fd fd(openExisting(t, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, &error));
+    const bool byPath = !fd && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                                error == ERROR_NOT_READY || error == ERROR_GEN_FAILURE);
+    if (byPath) fd = Fd(openExisting(t, O_PATH | O_CLOEXEC, &error));
     if (!fd) return fail(FALSE, error);
     FileInfo info;
     if (const int e = statFd(fd.get(), &info)) return fail(FALSE, pathError(e));
     const ProcPath self = procPath(fd.get());
+    const auto changeMode = [&](mode_t mode) {
+        return (byPath ? ::chmod(self.c_str(), mode) : ::fchmod(fd.get(), mode)) == 0 ? 0 : errno;
+    };
     // The bits are kept in an extended attribute. A file's read-only bit is also its write
     // permission; a directory's is only stored, as Wine does (it would stop files being created in it).
     if (S_ISDIR(info.mode)) {
@@ -354,10 +361,12 @@ GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) 
     mode_t now = before;
     if (isReadOnlyMode(before)) {
         now = mode == before ? before | S_IWUSR : mode;
-        if (::chmod(self.c_str(), now) != 0) return fail(FALSE, pathError(errno));
+        if (const int e = changeMode(now)) return fail(FALSE, pathError(e));
     }
     const int stored = storeAttributes(fd.get(), fileAttributes);
-    if (mode != now && ::chmod(self.c_str(), mode) != 0) return fail(FALSE, pathError(errno));
+    if (mode != now) {
+        if (const int e = changeMode(mode)) return fail(FALSE, pathError(e));
+    }
     if (stored) return fail(FALSE, pathError(stored));
     return TRUE;
 }

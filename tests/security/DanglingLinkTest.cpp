@@ -14,8 +14,7 @@ const std::string kShare = "/unc/srv/sh";
 
 void buildShare(const std::string& root) {
     const std::string s = root + kShare;
-    removeTree(s);
-    makeDirs(s);
+    emptyDirectory(s);
     makeLink("/outside/new", s + "/dl");           // absolute, leads out
     makeLink("../../../outside/new2", s + "/dr");  // relative, leads out
     makeLink("missing-inside", s + "/din");        // stays inside

@@ -130,6 +130,10 @@ void writeFile(const std::string& path, const std::string& content, unsigned mod
 
 void makeLink(const std::string& target, const std::string& at) { fs::create_symlink(target, at); }
 void removeTree(const std::string& path) { fs::remove_all(path); }
+void emptyDirectory(const std::string& path) {
+    fs::create_directories(path);
+    for (const auto& entry : fs::directory_iterator(path)) fs::remove_all(entry.path());
+}
 bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
 std::string readFile(const std::string& path) {

@@ -50,6 +50,9 @@ void removeAdded(const std::string& root, const Tree& before, const Tree& after)
 void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 void makeLink(const std::string& target, const std::string& at);
+// Everything inside `path` removed, the directory itself kept (made if missing): a share emptied
+// while the platform keeps its directory open.
+void emptyDirectory(const std::string& path);
 void removeTree(const std::string& path);       // never follows a link; nothing there is no error
 std::string readFile(const std::string& path);  // "<missing>" when it cannot be read
 bool exists(const std::string& path);           // lstat() finds it
