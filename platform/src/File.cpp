@@ -191,8 +191,8 @@ HANDLE openFile(const Target& t, DWORD desiredAccess, DWORD shareMode, DWORD dis
             if (disposition != CREATE_NEW) {
                 fd = openExistingAt(t.below());
                 if (fd >= 0) break;
-                // Directly in the share, a missing name as written needs no second look.
-                lastMissing = errno == ENOENT && !std::strchr(t.below(), '/');
+                // Missing as written: once its parent opens, the name needs no second look there.
+                lastMissing = errno == ENOENT;
             }
             if (creates && errno == ENOENT && !scan) {
                 nonBlocking = false;

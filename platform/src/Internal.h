@@ -206,7 +206,8 @@ struct Entry {
 // Resolves `target` into `entry`. Returns 0 whether or not the
 // last component exists, else the Win32 error: 3 a directory on the way is missing (or is a file),
 // 5 the name leads out of the share, 123 a trailing separator after a file's name. `lastMissing`:
-// the caller's own lookup of the name as written found it missing directly in the share already.
+// the caller's own lookup of the whole name as written ended in ENOENT, so once the parent opens,
+// the last component as written is known to be missing (a scan for another case still looks).
 DWORD resolveEntry(const Target& target, Entry* entry, bool lastMissing = false);
 // Opens the entry, following a final link only where it stays beneath the share.
 int openEntry(const Entry& entry, int flags, mode_t mode = 0);
