@@ -32,9 +32,16 @@ struct LockRange {
 struct FileObject : HandleObject {
     FileObject() : HandleObject(Type::File) {}
     ~FileObject() override {
+        if (fd >= 0) closeNow();
+    }
+    // Ends the handle's part in sharing and locking and closes the descriptor: 0, or close()'s errno.
+    // The descriptor is gone either way (Linux never keeps one that close() failed on).
+    int closeNow() {
         if (!locks.empty()) lockUnregisterAll(key, this);
         shareRelease(key, access);
-        ::close(fd);
+        const int rc = ::close(fd);
+        fd = -1;
+        return rc == 0 || errno == EINTR ? 0 : errno;
     }
     int fd = -1;
     FileKey key{};
@@ -290,7 +297,14 @@ GRIDPLATFORM_API HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD 
 }
 
 GRIDPLATFORM_API BOOL CloseHandle(HANDLE object) {
-    if (!removeHandle(object, HandleObject::Type::File)) return fail(FALSE, ERROR_INVALID_HANDLE);
+    auto f = std::static_pointer_cast<FileObject>(removeHandle(object, HandleObject::Type::File));
+    if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
+    // A close that fails (EIO, ENOSPC, EDQUOT on a network share) may be the only sign that data
+    // written earlier never reached the file: the handle is gone, and the error is reported. (A call
+    // still running on the handle in another thread closes it when it ends, and nobody is told.)
+    if (f.use_count() == 1) {
+        if (const int e = f->closeNow()) return fail(FALSE, ioError(e));
+    }
     return TRUE;
 }
 

@@ -7,9 +7,11 @@
 #
 # Then the same outage under the other three combinations of the write-through setting
 # ("UncCreateFileWriteThough") and the mount's sshfs_sync option, to measure which of them lets the
-# client acknowledge data that the server never stored.
+# client acknowledge data that the server never stored. Last, with write-through off on the
+# asynchronous mount, a file is written, the server killed, and the file closed: the close is the
+# last moment the lost writes can be seen, and it must fail (59) rather than report success.
 #
-#   share-outage.sh GRIDCTL WORKDIR [MiB]
+#   share-outage.sh GRIDCTL CLOSER WORKDIR [MiB]      (CLOSER: grid-outage-close)
 #
 # Exit 0: passed; 77: skipped (no namespaces, no FUSE, no sshd/sshfs); anything else: failed.
 # Everything (server, client, mount, writer) runs inside the namespaces: nothing touches the host's
@@ -22,22 +24,24 @@ skip() {
 }
 
 if [ "${1:-}" != --inside ]; then
-    [ $# -ge 2 ] || { echo "usage: $0 GRIDCTL WORKDIR [MiB]" >&2; exit 2; }
+    [ $# -ge 3 ] || { echo "usage: $0 GRIDCTL CLOSER WORKDIR [MiB]" >&2; exit 2; }
     gridctl=$(realpath "$1")
+    closer=$(realpath "$2")
     for tool in unshare ip /usr/sbin/sshd sshfs ssh-keygen fusermount3 cmp; do
         command -v "$tool" >/dev/null || skip "$tool is missing (tools/fetch-deps.sh installs it)"
     done
     [ -c /dev/fuse ] || skip "no /dev/fuse: FUSE mounts are not possible here"
     unshare --net --mount --fork true 2>/dev/null ||
         skip "cannot create network and mount namespaces (needs root or user namespaces)"
-    mkdir -p "$2"
-    exec unshare --net --mount --propagation private --fork "$0" --inside "$gridctl" "$(realpath "$2")" "${3:-64}"
+    mkdir -p "$3"
+    exec unshare --net --mount --propagation private --fork "$0" --inside "$gridctl" "$closer" "$(realpath "$3")" "${4:-64}"
 fi
 
 # --- inside the namespaces -----------------------------------------------------------------------
 gridctl=$2
-work=$3
-mib=$4
+closer=$3
+work=$4
+mib=$5
 port=2222
 wait_seconds=2   # the wait of the rules an outage meets (59, 51, 64, 6, 53)
 pause=6          # the server stays down this long: longer than one wait plus its random extra (0-2 s)
@@ -193,4 +197,28 @@ outage_run sshfs_sync 0
 [ "$run_identical" = yes ] || failed=1
 # Neither: measured and reported, not asserted (how much is lost depends on timing).
 outage_run no_sync 0
+
+# The close after the server died, write-through off, the mount asynchronous: the writes were
+# acknowledged before the server stored them, and only the close can tell.
+rm -f "$work/served/close.bin" "$work/ready" "$work/go"
+start_server
+mount_share max_conns=1
+GRIDAPI_UNC_ROOT=$work/unc "$closer" '\\loopsrv\share\close.bin' 16 "$work/ready" "$work/go" >"$work/close.out" 2>&1 &
+closing=$!
+for _ in $(seq 600); do
+    [ -f "$work/ready" ] || ! kill -0 $closing 2>/dev/null && break
+    sleep 0.05
+done
+kill_server
+sshd_pid=
+touch "$work/go"
+wait $closing || true
+closed=$(tail -1 "$work/close.out")
+unmount_share
+sshfs_pid=
+echo "close after the server died (write-through 0, no_sync): $closed"
+if [ "$closed" != "close: FALSE 59" ]; then
+    echo "  the close must report the dead connection (FALSE, 59):" && sed 's/^/  | /' "$work/close.out"
+    failed=1
+fi
 exit $failed
