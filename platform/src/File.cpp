@@ -52,9 +52,21 @@ struct FileObject : HandleObject {
     std::vector<LockRange> locks;
 };
 
-std::shared_ptr<FileObject> fileFrom(HANDLE h) {
-    return std::static_pointer_cast<FileObject>(lookupHandle(h, HandleObject::Type::File));
-}
+// A file handle's object, kept alive for the call: the table's reference, taken once, and no second
+// one for the cast (each is an atomic increment and decrement on every transfer).
+class FileRef {
+  public:
+    explicit FileRef(std::shared_ptr<HandleObject> keep) : keep_(std::move(keep)) {}
+    FileObject* get() const { return static_cast<FileObject*>(keep_.get()); }
+    FileObject* operator->() const { return get(); }
+    FileObject& operator*() const { return *get(); }
+    explicit operator bool() const { return keep_ != nullptr; }
+
+  private:
+    std::shared_ptr<HandleObject> keep_;
+};
+
+FileRef fileFrom(HANDLE h) { return FileRef(lookupHandle(h, HandleObject::Type::File)); }
 
 DWORD ioError(int err) { return win32FromErrno(err, ErrnoContext::Io); }
 
