@@ -41,8 +41,13 @@ demo: deps
 	@$(GRIDCTL) stat $(ROUND)'\archive\moved.md'
 	@$(GRIDCTL) rm -r $(ROUND)
 
+# The security label's link-swap races report how many iterations each call survived.
+RACES := $(CURDIR)/build/linux/security-races.txt
+
 test-linux: deps
-	cmake --workflow --preset linux
+	@mkdir -p build/linux && rm -f $(RACES)
+	GRIDTEST_RACE_SUMMARY=$(RACES) cmake --workflow --preset linux
+	@echo "link-swap races (label security, $${GRIDTEST_RACE_SECONDS:-3} s per call):" && sed 's/^/  /' $(RACES)
 
 test-linux-asan: deps
 	cmake --workflow --preset linux-asan
@@ -102,9 +107,11 @@ fuzz: build-fuzz
 		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
 	done
 
-# The seeded integrity workload of tests/integrity under injected faults, at length (Linux build).
+# The seeded integrity workload of tests/integrity under injected faults, at length (Linux build),
+# then the link-swap races of the security label for SOAK_RACE_SECONDS per call.
 SOAK_SEEDS ?= 1000
 SOAK_MIB ?= 256
+SOAK_RACE_SECONDS ?= 60
 
 soak: deps
 	@mkdir -p build
@@ -115,6 +122,12 @@ soak: deps
 		build/linux/bin/grid-integrity-tests --gtest_filter='*IntegrityTest.*' >build/soak.log 2>&1; rc=$$?; \
 	grep -E 'mismatches$$|\[  FAILED|: Failure$$' build/soak.log; \
 	echo "soak: $$(( $$(date +%s) - start )) s, $$([ $$rc = 0 ] && echo 'passed: 0 mismatches' || echo 'FAILED (build/soak.log)')"; \
+	[ $$rc = 0 ] || exit $$rc; \
+	cmake --build --preset linux --target grid-security-tests >>build/soak-build.log 2>&1 || { cat build/soak-build.log; exit 1; }; \
+	rm -f $(RACES); \
+	GRIDTEST_RACE_SECONDS=$(SOAK_RACE_SECONDS) GRIDTEST_RACE_SUMMARY=$(RACES) ctest --preset linux -R LinkSwapTest >build/soak-races.log 2>&1; rc=$$?; \
+	sed 's/^/  /' $(RACES); \
+	echo "races: $$([ $$rc = 0 ] && echo 'passed: nothing outside the share changed' || echo 'FAILED (build/soak-races.log)')"; \
 	exit $$rc
 
 test: deps
