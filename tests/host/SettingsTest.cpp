@@ -5,11 +5,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "HeldLock.h"
+#include "Watchdog.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -25,6 +37,25 @@ std::string temporaryPath(const std::string& name) {
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+int makeDirectory(const std::string& path) {
+#if defined(_WIN32)
+    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1;
+#else
+    return ::mkdir(path.c_str(), 0700);
+#endif
+}
+
+// Removes a file, a link, a FIFO or an empty directory.
+void removePath(const std::string& path) {
+    if (std::remove(path.c_str()) != 0) {
+#if defined(_WIN32)
+        RemoveDirectoryA(path.c_str());
+#else
+        ::rmdir(path.c_str());
+#endif
+    }
 }
 
 // A read through the plug-in's adapter; the type of the default picks the signed or unsigned read.
@@ -194,6 +225,54 @@ TEST_F(HostSettings, DatabaseFailuresCarrySqlitesMessage) {
     }
 }
 
+// Another process's exclusive transaction: the first read waits for it once, in vain; the reads after
+// it do not wait; once the lock has gone, the next read has the value at once. All within 2 s.
+TEST_F(HostSettings, ALockedDatabaseIsWaitedForOnceAndReadAgainOnceFree) {
+    StravoHostControl::setDatabaseSetting("K", 7);
+    const std::string path = StravoHostControl::databaseFile();
+    gridtest::runWithin(
+        gridtest::Seconds(2.0),
+        [&] {
+            std::unique_ptr<gridtest::HeldLock> lock(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
+            ASSERT_TRUE(lock->held());
+            for (int read = 0; read < 42; ++read) EXPECT_EQ("database is locked", failureOf<DbSettings>("K")) << read;
+            lock.reset();
+            EXPECT_EQ(7u, read<DbSettings>("K", 0u));
+        },
+        "42 reads of a locked database and one after");
+}
+
+// A database file that is no regular file is refused before SQLite opens it (which would wait on a
+// FIFO for ever); a missing one gives SQLite's own message, as before.
+TEST_F(HostSettings, ADatabaseThatIsNoRegularFileIsRefusedAtOnce) {
+    struct Row {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* message;  // after "cannot read <path>: "
+    };
+    const std::string path = temporaryPath("host-settings-special.db");
+    const Row rows[] = {
+        {"directory", [](const std::string& p) { ASSERT_EQ(0, makeDirectory(p)); }, "not a regular file (a directory)"},
+#if !defined(_WIN32)
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0600)); }, "not a regular file (a FIFO)"},
+        {"link to /dev/zero", [](const std::string& p) { ASSERT_EQ(0, ::symlink("/dev/zero", p.c_str())); },
+         "not a regular file (a character device)"},
+#endif
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        removePath(path);
+        row.make(path);
+        StravoHostControl::setDatabaseFile(path);
+        gridtest::runWithin(
+            gridtest::Seconds(2.0),
+            [&] { EXPECT_EQ("cannot read " + path + ": " + row.message, failureOf<DbSettings>("K")); }, row.name);
+    }
+    removePath(path);
+    StravoHostControl::setDatabaseFile(path);
+    EXPECT_EQ("unable to open database file", failureOf<DbSettings>("K"));
+}
+
 TEST_F(HostSettings, InjectedFailuresThrowUntilCleared) {
     StravoHostControl::setDatabaseSetting("K", 1);
     StravoHostControl::setNodeLocalSetting("K", 2);
@@ -237,6 +316,29 @@ TEST_F(HostSettings, NodeLocalFileSyntax) {
     StravoHostControl::setNodeLocalSetting("Mask", 2);
     EXPECT_EQ(read<NodeSettings>("Mask", 0u), 2u);
     EXPECT_EQ(read<NodeSettings>("RetryCount", 0u), 7u);
+    std::remove(ini.c_str());
+}
+
+// The node-local file is read up to 1 MiB: a file of exactly that size is read, one byte more is refused.
+TEST_F(HostSettings, NodeLocalFileIsReadUpToOneMebibyte) {
+    const std::string ini = temporaryPath("host-settings-size.ini");
+    const std::string setting = "RetryCount = 7\n";
+    const std::size_t limit = 1024 * 1024;
+    struct Row {
+        std::size_t size;
+        bool read;
+    };
+    for (const Row& row : {Row{limit, true}, Row{limit + 1, false}}) {
+        SCOPED_TRACE(row.size);
+        // The setting, then a comment that fills the file up to the size.
+        writeFile(ini, setting + "#" + std::string(row.size - setting.size() - 2, 'x') + "\n");
+        StravoHostControl::setNodeLocalStore(ini);
+        if (row.read) {
+            EXPECT_EQ(7u, read<NodeSettings>("RetryCount", 0u));
+        } else {
+            EXPECT_EQ("cannot read " + ini + ": larger than 1048576 bytes", failureOf<NodeSettings>("RetryCount"));
+        }
+    }
     std::remove(ini.c_str());
 }
 #endif
