@@ -94,13 +94,17 @@ std::vector<std::string> settingsKeys() {
     return keys;
 }
 
-// Each rule's count, wait and jitter, as "<code>: <count>/<wait>/<jitter>".
+// A rule's count, wait and jitter, as "<count>/<wait>/<jitter>".
+std::string ruleAnswer(const FileOperationRetry& rule) {
+    return std::to_string(rule.numRetries) + "/" + std::to_string(rule.waitSeconds) + "/" +
+           std::to_string(rule.waitJitterSeconds);
+}
+
+// Each rule's answer, as "<code>: <count>/<wait>/<jitter>".
 std::vector<std::string> policy(const StravoStorageApi::FileOperationRetryHandler& handler) {
     std::vector<std::string> result;
     for (const auto& entry : handler.rules) {
-        const FileOperationRetry& rule = *entry.second;
-        result.push_back(std::to_string(entry.first) + ": " + std::to_string(rule.numRetries) + "/" +
-                         std::to_string(rule.waitSeconds) + "/" + std::to_string(rule.waitJitterSeconds));
+        result.push_back(std::to_string(entry.first) + ": " + ruleAnswer(*entry.second));
     }
     return result;
 }
@@ -330,23 +334,32 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
     }
 }
 
-// How a value is put into the database.
-enum class Stored { integer, real, text, blob, null };
+// A value as it is put into the database.
+struct DatabaseValue {
+    enum Type { integer, real, text, blob, null } type;
+    std::int64_t integerValue;
+    double realValue;
+    const char* textValue;
+};
+DatabaseValue integer(std::int64_t value) { return {DatabaseValue::integer, value, 0, nullptr}; }
+DatabaseValue real(double value) { return {DatabaseValue::real, 0, value, nullptr}; }
+DatabaseValue text(const char* value) { return {DatabaseValue::text, 0, 0, value}; }
+DatabaseValue blob(const char* twoBytes) { return {DatabaseValue::blob, 0, 0, twoBytes}; }
+DatabaseValue null() { return {DatabaseValue::null, 0, 0, nullptr}; }
 
-struct ValueRow {
-    const char* name;
-    Stored type;
-    std::int64_t integer;
-    double real;
-    const char* text;
-    // The answer: "<count>/<wait>/<jitter>" of the sharing-violation rule (no bounds) and of the
-    // access-denied rule (count 5, wait 20), and the trace lines, "{key}" standing for the key read;
-    // an empty line list and no refusal means no line.
+// What the sharing-violation rule (no bounds) and the access-denied rule (count at most 5, wait at
+// most 20) make of it, as "<count>/<wait>/<jitter>", and the trace lines.
+struct ValueAnswer {
     const char* sharingViolation;
     const char* accessDenied;
-    const char* refusal;               // each read refused with this text (and the defaults)
+    const char* refusal;               // each read refused with this text, "{key}" the key read
     std::vector<std::string> bounded;  // otherwise these lines of bounding, in order
 };
+// Every read refused: the defaults, one line per read.
+ValueAnswer refused(const char* refusal) { return {"16/5/3", "5/10/3", refusal, {}}; }
+ValueAnswer taken(const char* sharingViolation, const char* accessDenied, std::vector<std::string> bounded) {
+    return {sharingViolation, accessDenied, nullptr, std::move(bounded)};
+}
 
 const std::vector<std::string> boundedLines = {
     "limiting the 'Sharing Violation' random extra wait to 3600 seconds.",
@@ -355,55 +368,33 @@ const std::vector<std::string> boundedLines = {
     "limiting the 'Access Denied' random extra wait to 20 seconds.",
 };
 
-const ValueRow valueRows[] = {
-    {"negative", Stored::integer, -1, 0, nullptr, "16/5/3", "5/10/3", "setting '{key}' value -1 is out of range", {}},
-    {"2^31 - 1", Stored::integer, int32Max, 0, nullptr, "2147483647/2147483647/3601", "5/20/21", nullptr, boundedLines},
-    {"2^31", Stored::integer, int32Max + 1, 0, nullptr, "2147483648/2147483648/3601", "5/20/21", nullptr, boundedLines},
-    {"2^32 - 1", Stored::integer, uint32Max, 0, nullptr, "4294967295/4294967295/3601", "5/20/21", nullptr,
-     boundedLines},
-    {"2^32",
-     Stored::integer,
-     uint32Max + 1,
-     0,
-     nullptr,
-     "16/5/3",
-     "5/10/3",
-     "setting '{key}' value 4294967296 is out of range",
-     {}},
-    {"2^63 - 1",
-     Stored::integer,
-     int64Max,
-     0,
-     nullptr,
-     "16/5/3",
-     "5/10/3",
-     "setting '{key}' value 9223372036854775807 is out of range",
-     {}},
-    {"text", Stored::text, 0, 0, "ten", "16/5/3", "5/10/3", "setting '{key}' is text, not an integer", {}},
-    {"NaN",
-     Stored::real,
-     0,
-     std::numeric_limits<double>::quiet_NaN(),
-     nullptr,
-     "16/5/3",
-     "5/10/3",
-     "setting '{key}' is NULL, not an integer",
-     {}},
-    {"1.5", Stored::real, 0, 1.5, nullptr, "16/5/3", "5/10/3", "setting '{key}' is a real number, not an integer", {}},
-    {"blob", Stored::blob, 0, 0, "\x01\x02", "16/5/3", "5/10/3", "setting '{key}' is a blob, not an integer", {}},
-    {"NULL", Stored::null, 0, 0, nullptr, "16/5/3", "5/10/3", "setting '{key}' is NULL, not an integer", {}},
-    {"1e30",
-     Stored::real,
-     0,
-     1e30,
-     nullptr,
-     "16/5/3",
-     "5/10/3",
-     "setting '{key}' is a real number, not an integer",
-     {}},
+struct ValueRow {
+    const char* name;
+    DatabaseValue value;
+    ValueAnswer answer;
 };
 
-void storeValue(const std::string& path, const std::string& key, const ValueRow& row) {
+const ValueRow valueRows[] = {
+    {"negative", integer(-1), refused("setting '{key}' value -1 is out of range")},
+    {"2^31 - 1", integer(int32Max), taken("2147483647/2147483647/3601", "5/20/21", boundedLines)},
+    {"2^31", integer(int32Max + 1), taken("2147483648/2147483648/3601", "5/20/21", boundedLines)},
+    {"2^32 - 1", integer(uint32Max), taken("4294967295/4294967295/3601", "5/20/21", boundedLines)},
+    {"2^32", integer(uint32Max + 1), refused("setting '{key}' value 4294967296 is out of range")},
+    {"2^63 - 1", integer(int64Max), refused("setting '{key}' value 9223372036854775807 is out of range")},
+    {"text", text("ten"), refused("setting '{key}' is text, not an integer")},
+    // The column's INTEGER affinity stores text that reads as an integer as that integer.
+    {"text '12'", text("12"), taken("12/12/12", "5/12/12", {"limiting the 'Access Denied' number of retries to 5."})},
+    // SQLite stores NaN as NULL.
+    {"NaN", real(std::numeric_limits<double>::quiet_NaN()), refused("setting '{key}' is NULL, not an integer")},
+    {"1.5", real(1.5), refused("setting '{key}' is a real number, not an integer")},
+    // ... and a real number without a fraction as the integer.
+    {"1.0", real(1.0), taken("1/1/1", "1/1/1", {})},
+    {"blob", blob("\x01\x02"), refused("setting '{key}' is a blob, not an integer")},
+    {"NULL", null(), refused("setting '{key}' is NULL, not an integer")},
+    {"1e30", real(1e30), refused("setting '{key}' is a real number, not an integer")},
+};
+
+void storeValue(const std::string& path, const std::string& key, const DatabaseValue& value) {
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr));
     sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS global_settings(key TEXT PRIMARY KEY, value INTEGER)", nullptr,
@@ -412,20 +403,20 @@ void storeValue(const std::string& path, const std::string& key, const ValueRow&
     ASSERT_EQ(SQLITE_OK,
               sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO global_settings VALUES(?1, ?2)", -1, &insert, nullptr));
     sqlite3_bind_text(insert, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    switch (row.type) {
-        case Stored::integer:
-            sqlite3_bind_int64(insert, 2, row.integer);
+    switch (value.type) {
+        case DatabaseValue::integer:
+            sqlite3_bind_int64(insert, 2, value.integerValue);
             break;
-        case Stored::real:
-            sqlite3_bind_double(insert, 2, row.real);
+        case DatabaseValue::real:
+            sqlite3_bind_double(insert, 2, value.realValue);
             break;
-        case Stored::text:
-            sqlite3_bind_text(insert, 2, row.text, -1, SQLITE_TRANSIENT);
+        case DatabaseValue::text:
+            sqlite3_bind_text(insert, 2, value.textValue, -1, SQLITE_TRANSIENT);
             break;
-        case Stored::blob:
-            sqlite3_bind_blob(insert, 2, row.text, 2, SQLITE_TRANSIENT);
+        case DatabaseValue::blob:
+            sqlite3_bind_blob(insert, 2, value.textValue, 2, SQLITE_TRANSIENT);
             break;
-        case Stored::null:
+        case DatabaseValue::null:
             sqlite3_bind_null(insert, 2);
             break;
     }
@@ -434,39 +425,32 @@ void storeValue(const std::string& path, const std::string& key, const ValueRow&
     sqlite3_close(db);
 }
 
-std::string ruleAnswer(const FileOperationRetry& rule) {
-    return std::to_string(rule.numRetries) + "/" + std::to_string(rule.waitSeconds) + "/" +
-           std::to_string(rule.waitJitterSeconds);
-}
-
 // Every kind of value the database may hold for a count, a wait and the jitter: an integer that fits
 // is taken and bounded (the bounding traced), anything else leaves the default with a trace line.
 TEST_F(HostileSettingsTest, EveryDatabaseValueIsTakenBoundedOrRefused) {
-    const char* const sharingKeys[] = {"NumRetriesOnSharingViolation", "SharingViolationWaitSeconds"};
-    const char* const deniedKeys[] = {"NumRetriesOnAccessDenied", "AccessDeniedWaitSeconds"};
+    const char* const keysInReadOrder[] = {"NumRetriesOnSharingViolation", "SharingViolationWaitSeconds",
+                                           "FileRetryWaitError",           "NumRetriesOnAccessDenied",
+                                           "AccessDeniedWaitSeconds",      "FileRetryWaitError"};
     for (const ValueRow& row : valueRows) {
         SCOPED_TRACE(row.name);
         const std::string path = file(std::string("values-") + std::to_string(&row - valueRows) + ".db");
-        for (const char* key : {sharingKeys[0], sharingKeys[1], deniedKeys[0], deniedKeys[1], "FileRetryWaitError"}) {
-            storeValue(path, key, row);
-        }
+        for (const char* key : keysInReadOrder) storeValue(path, key, row.value);
         StravoHostControl::setDatabaseFile(path);
         std::vector<std::string> expected;
-        if (row.refusal) {
-            for (const char* key : {sharingKeys[0], sharingKeys[1], "FileRetryWaitError", deniedKeys[0], deniedKeys[1],
-                                    "FileRetryWaitError"}) {
-                expected.push_back(
-                    traceLine("Database error calling getGlobalSetting: " + replaced(row.refusal, "{key}", key) + "."));
+        if (row.answer.refusal) {
+            for (const char* key : keysInReadOrder) {
+                expected.push_back(traceLine(
+                    "Database error calling getGlobalSetting: " + replaced(row.answer.refusal, "{key}", key) + "."));
             }
         }
-        for (const std::string& line : row.bounded) expected.push_back(traceLine(line));
+        for (const std::string& line : row.answer.bounded) expected.push_back(traceLine(line));
         gridtest::runWithin(
             firstCallLimit,
             [&] {
                 const StravoStorageApi::FileSharingViolationRetry sharing("DeleteFile");
                 const StravoStorageApi::FileAccessDeniedRetry denied("DeleteFile");
-                EXPECT_EQ(row.sharingViolation, ruleAnswer(sharing));
-                EXPECT_EQ(row.accessDenied, ruleAnswer(denied));
+                EXPECT_EQ(row.answer.sharingViolation, ruleAnswer(sharing));
+                EXPECT_EQ(row.answer.accessDenied, ruleAnswer(denied));
                 EXPECT_EQ(expected, lines());
             },
             row.name);
