@@ -7,11 +7,11 @@
 // which the read connection sees at its next read as any SQLite reader does.
 //
 // Only a regular file is opened (StoreFile.h): SQLite's own open would wait on a FIFO for ever.
-// A read waits for another connection's lock at most busyTimeout; one that has waited that long in
-// vain marks the database busy for busyPause, and while the mark lasts reads do not wait at all:
-// they take the value if the lock has gone, or fail at once with SQLite's "database is locked".
-// So a handler build, whose reads come one after the other, waits out one busy timeout in all,
-// whichever threads build at the same time, and not one per read.
+// A read waits for another connection's lock at most busyTimeoutMs; one that has waited that long
+// in vain marks the database busy for busyPause, and while the mark lasts reads do not wait at all:
+// they take the value if the lock has gone (which ends the mark), or fail at once with SQLite's
+// "database is locked". So a handler build, whose reads come one after the other, waits out one
+// busy timeout in all, whichever threads build at the same time, and not one per read.
 #include <chrono>
 #include <memory>
 
@@ -155,7 +155,9 @@ class ReadConnection {
             if (!query_) query_.reset(new Statement(*database_, "SELECT value FROM global_settings WHERE key = ?1"));
             query_->reset();
             query_->bind(1, key);
-            if (!query_->step()) return boost::none;
+            const bool found = query_->step();
+            busyUntil_ = Clock::time_point();  // the lock has gone: reads wait for the next one again
+            if (!found) return boost::none;
             sqlite3_stmt* row = query_->get();
             const int type = sqlite3_column_type(row, 0);
             if (type != SQLITE_INTEGER) {

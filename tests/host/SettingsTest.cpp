@@ -2,6 +2,7 @@
 #include <StravoHost/Settings.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -240,6 +241,29 @@ TEST_F(HostSettings, ALockedDatabaseIsWaitedForOnceAndReadAgainOnceFree) {
             EXPECT_EQ(7u, read<DbSettings>("K", 0u));
         },
         "42 reads of a locked database and one after");
+}
+
+// A read that finds the lock gone ends the mark: the next lock is waited for again, here one that
+// another thread lifts after 0.3 s, well within the busy timeout.
+TEST_F(HostSettings, AReadThatFindsTheLockGoneEndsTheBusyMark) {
+    StravoHostControl::setDatabaseSetting("K", 7);
+    const std::string path = StravoHostControl::databaseFile();
+    gridtest::runWithin(
+        gridtest::Seconds(5.0),
+        [&] {
+            std::unique_ptr<gridtest::HeldLock> lock(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
+            EXPECT_EQ("database is locked", failureOf<DbSettings>("K"));
+            lock.reset();
+            EXPECT_EQ(7u, read<DbSettings>("K", 0u));
+            lock.reset(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
+            std::thread lifter([&lock] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                lock.reset();
+            });
+            EXPECT_EQ(7u, read<DbSettings>("K", 0u));
+            lifter.join();
+        },
+        "a lock, a free read, a short lock");
 }
 
 // A database file that is no regular file is refused before SQLite opens it (which would wait on a
