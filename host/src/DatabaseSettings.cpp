@@ -9,9 +9,10 @@
 // Only a regular file is opened (StoreFile.h): SQLite's own open would wait on a FIFO for ever.
 // A read waits for another connection's lock at most busyTimeoutMs; one that has waited that long
 // in vain marks the database busy for busyPause, and while the mark lasts reads do not wait at all:
-// they take the value if the lock has gone (which ends the mark), or fail at once with SQLite's
-// "database is locked". So a handler build, whose reads come one after the other, waits out one
-// busy timeout in all, whichever threads build at the same time, and not one per read.
+// one in probeInterval tries the database, and takes the value if the lock has gone (which ends the
+// mark); the others fail at once with SQLite's "database is locked". So a handler build, whose
+// reads come one after the other, waits out one busy timeout in all, whichever threads build at the
+// same time, and not one per read.
 #include <chrono>
 #include <memory>
 
@@ -31,6 +32,8 @@ namespace {
 const int busyTimeoutMs = 1500;
 // How long a database found locked is read without waiting.
 const std::chrono::seconds busyPause(10);
+// While it is, how often a read tries whether the lock has gone; the reads in between fail at once.
+const std::chrono::milliseconds probeInterval(100);
 
 class Database {
   public:
@@ -143,7 +146,11 @@ class ReadConnection {
             close();
             busyUntil_ = Clock::time_point();
         }
-        const bool marked = Clock::now() < busyUntil_;
+        const Clock::time_point now = Clock::now();
+        const bool marked = now < busyUntil_;
+        // A failed try at a lock costs little on Linux, but on Windows SQLite sleeps between its
+        // tries (up to a timer tick each): while marked, one read in probeInterval tries.
+        if (marked && now - lastTry_ < probeInterval) throw SettingsError("database is locked");
         try {
             if (!database_) {
                 if (!isRegularStoreFile(path)) throw SettingsError("unable to open database file");
@@ -172,7 +179,8 @@ class ReadConnection {
                 // Locked by another connection: the connection stays; the mark spares the next reads
                 // the wait (once it has run out, the next read waits in full and sets it again).
                 if (query_) query_->reset();
-                if (!marked) busyUntil_ = Clock::now() + busyPause;
+                lastTry_ = Clock::now();
+                if (!marked) busyUntil_ = lastTry_ + busyPause;
             } else {
                 close();  // a store that failed is opened anew by the next read
             }
@@ -198,6 +206,7 @@ class ReadConnection {
     std::string path_;
     unsigned generation_ = 0;
     Clock::time_point busyUntil_;  // reads until then do not wait for locks
+    Clock::time_point lastTry_;    // the end of the last read that found the database locked
     std::unique_ptr<Database> database_;
     std::unique_ptr<Statement> query_;  // destroyed before database_
 };

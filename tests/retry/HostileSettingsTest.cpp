@@ -433,6 +433,7 @@ TEST_F(HostileSettingsTest, EveryDatabaseValueIsTakenBoundedOrRefused) {
                                            "AccessDeniedWaitSeconds",      "FileRetryWaitError"};
     for (const ValueRow& row : valueRows) {
         SCOPED_TRACE(row.name);
+        StravoHostControl::clearCapturedLogLines();  // the piece's own lines only (on Windows it runs here)
         const std::string path = file(std::string("values-") + std::to_string(&row - valueRows) + ".db");
         for (const char* key : keysInReadOrder) storeValue(path, key, row.value);
         StravoHostControl::setDatabaseFile(path);
@@ -485,6 +486,7 @@ TEST_F(HostileSettingsTest, EveryNodeLocalValueIsTakenBoundedOrTheReadersError) 
     markAllNodeLocal();
     for (const NodeLocalValueRow& row : rows) {
         SCOPED_TRACE(row.name);
+        StravoHostControl::clearCapturedLogLines();
         const std::string path = file(std::string("values-") + std::to_string(&row - rows) + ".ini");
         writeFile(path, std::string("NumRetriesOnSharingViolation = ") + row.text + "\nSharingViolationWaitSeconds = " +
                             row.text + "\nFileRetryWaitError = " + row.text + "\n");
