@@ -109,6 +109,21 @@ std::vector<std::string> policy(const StravoStorageApi::FileOperationRetryHandle
     return result;
 }
 
+enum class Side { database, nodeLocal };
+
+enum class Store {
+    fifo,
+    directory,
+    zeroDevice,  // a symbolic link to /dev/zero
+    missing,
+    randomBytes,
+    sqliteHeaderRandomPages,
+    noTable,
+    locked,     // another process holds an exclusive transaction (node-local: a whole-file lock)
+    oversized,  // beyond the node-local file's 1 MiB
+    valid,
+};
+
 class HostileSettingsTest : public gridtest::HostTest {
   protected:
     void SetUp() override {
@@ -168,89 +183,9 @@ class HostileSettingsTest : public gridtest::HostTest {
         writeFile(path, text);
     }
 
-    void markAllNodeLocal() {
-        for (const std::string& key : keys_) StravoHostControl::setNodeLocalKey(key, true);
-    }
-
-    std::vector<std::string> defaults_;
-    std::vector<std::string> keys_;
-    fs::path directory_;
-};
-
-enum class Side { database, nodeLocal };
-
-enum class Store {
-    fifo,
-    directory,
-    zeroDevice,  // a symbolic link to /dev/zero
-    missing,
-    randomBytes,
-    sqliteHeaderRandomPages,
-    noTable,
-    locked,     // another process holds an exclusive transaction (node-local: a whole-file lock)
-    oversized,  // beyond the node-local file's 1 MiB
-    valid,
-};
-
-enum class Answer {
-    defaults,  // every rule's defaults; one trace line per read when `message` is set
-    stored,    // the values the store holds
-    refused,   // the handler's construction throws the reader's error, `message`
-};
-
-struct StoreRow {
-    const char* name;
-    Side side;
-    Store store;
-    Answer answer;
-    const char* message;  // "{path}" stands for the store's path
-};
-
-const StoreRow storeRows[] = {
-#if !defined(_WIN32)
-    {"database FIFO", Side::database, Store::fifo, Answer::defaults, "cannot read {path}: not a regular file (a FIFO)"},
-    {"database link to /dev/zero", Side::database, Store::zeroDevice, Answer::defaults,
-     "cannot read {path}: not a regular file (a character device)"},
-#endif
-    {"database directory", Side::database, Store::directory, Answer::defaults,
-     "cannot read {path}: not a regular file (a directory)"},
-    {"database missing", Side::database, Store::missing, Answer::defaults, "unable to open database file"},
-    {"database of random bytes", Side::database, Store::randomBytes, Answer::defaults, "file is not a database"},
-    {"database header with random pages", Side::database, Store::sqliteHeaderRandomPages, Answer::defaults,
-     "database disk image is malformed"},
-    {"database without the table", Side::database, Store::noTable, Answer::defaults, "no such table: global_settings"},
-    {"database locked by another process", Side::database, Store::locked, Answer::defaults, "database is locked"},
-    {"database valid", Side::database, Store::valid, Answer::stored, nullptr},
-#if !defined(_WIN32)
-    {"node-local FIFO", Side::nodeLocal, Store::fifo, Answer::refused,
-     "cannot read {path}: not a regular file (a FIFO)"},
-    {"node-local directory", Side::nodeLocal, Store::directory, Answer::refused,
-     "cannot read {path}: not a regular file (a directory)"},
-    {"node-local link to /dev/zero", Side::nodeLocal, Store::zeroDevice, Answer::refused,
-     "cannot read {path}: not a regular file (a character device)"},
-    {"node-local missing", Side::nodeLocal, Store::missing, Answer::defaults, nullptr},
-    {"node-local random bytes", Side::nodeLocal, Store::randomBytes, Answer::refused,
-     "{path} line 2: '=' character not found in line"},
-    {"node-local SQLite header with random pages", Side::nodeLocal, Store::sqliteHeaderRandomPages, Answer::refused,
-     "{path} line 2: '=' character not found in line"},
-    {"node-local SQLite database without the table", Side::nodeLocal, Store::noTable, Answer::refused,
-     "{path} line 1: '=' character not found in line"},
-    {"node-local locked by another process", Side::nodeLocal, Store::locked, Answer::stored, nullptr},
-    {"node-local beyond 1 MiB", Side::nodeLocal, Store::oversized, Answer::refused,
-     "cannot read {path}: larger than 1048576 bytes"},
-    {"node-local valid", Side::nodeLocal, Store::valid, Answer::stored, nullptr},
-#endif
-};
-
-// Every store kind on either side: the answer of a handler built on it, its trace lines, and at most
-// the first call's limit of time (a locked database: one busy timeout, not one per read).
-TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
-    for (const StoreRow& row : storeRows) {
-        SCOPED_TRACE(row.name);
-        const std::string path = file(std::string(row.side == Side::database ? "settings" : "node") + "-" +
-                                      std::to_string(static_cast<int>(row.store)));
-        std::unique_ptr<gridtest::HeldLock> lock;
-        switch (row.store) {
+    // Puts a store of the kind at the path; a lock, where the kind has one, is held while `lock` lives.
+    void makeStore(Store store, Side side, const std::string& path, std::unique_ptr<gridtest::HeldLock>& lock) {
+        switch (store) {
             case Store::fifo:
 #if !defined(_WIN32)
                 ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
@@ -280,13 +215,9 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
                 execute(path, "CREATE TABLE other_settings(key TEXT PRIMARY KEY, value INTEGER)");
                 break;
             case Store::locked:
-                if (row.side == Side::database) {
-                    writeDatabase(path);
-                    lock.reset(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
-                } else {
-                    writeIni(path);
-                    lock.reset(new gridtest::HeldLock(path, gridtest::LockKind::wholeFile));
-                }
+                writeStore(side, path);
+                lock.reset(new gridtest::HeldLock(path, side == Side::database ? gridtest::LockKind::sqliteExclusive
+                                                                               : gridtest::LockKind::wholeFile));
                 ASSERT_TRUE(lock->held());
                 break;
             case Store::oversized:
@@ -294,43 +225,133 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
                 writeFile(path, "# padding\n" + std::string(1024 * 1024, '#') + "\n", std::ios::app);
                 break;
             case Store::valid:
-                if (row.side == Side::database) {
-                    writeDatabase(path);
-                } else {
-                    writeIni(path);
-                }
+                writeStore(side, path);
                 break;
         }
-        if (row.side == Side::database) {
-            StravoHostControl::setDatabaseFile(path);
+    }
+
+    void writeStore(Side side, const std::string& path) {
+        if (side == Side::database) {
+            writeDatabase(path);
         } else {
-            markAllNodeLocal();
-            StravoHostControl::setNodeLocalStore(path);
+            writeIni(path);
         }
-        const std::string message = row.message ? replaced(row.message, "{path}", path) : "";
-        const gridtest::Seconds took = gridtest::runWithin(
-            firstCallLimit,
-            [&] {
-                if (row.answer == Answer::refused) {
-                    try {
-                        UncFileOperationRetryHandler handler("DeleteFile");
-                        ADD_FAILURE() << "the handler was built";
-                    } catch (const SettingsError& error) {
-                        EXPECT_EQ(message, error.what());
+    }
+
+    void markAllNodeLocal() {
+        for (const std::string& key : keys_) StravoHostControl::setNodeLocalKey(key, true);
+    }
+
+    std::vector<std::string> defaults_;
+    std::vector<std::string> keys_;
+    fs::path directory_;
+};
+
+enum class Answer {
+    none,      // the kind is not tried on this side
+    defaults,  // every rule's defaults; one trace line per read when there is a message
+    stored,    // the values the store holds
+    refused,   // the handler's construction throws the reader's error, the message
+};
+
+struct Outcome {
+    Answer answer;
+    const char* message;  // "{path}" stands for the store's path
+};
+
+// One row per store kind: what the database side and what the node-local side (Linux) answer.
+struct StoreRow {
+    const char* name;
+    Store store;
+    Outcome database;
+    Outcome nodeLocal;
+};
+
+const char* const notAnIniLine = "{path} line 2: '=' character not found in line";
+
+const StoreRow storeRows[] = {
+#if !defined(_WIN32)
+    {"FIFO",
+     Store::fifo,
+     {Answer::defaults, "cannot read {path}: not a regular file (a FIFO)"},
+     {Answer::refused, "cannot read {path}: not a regular file (a FIFO)"}},
+    {"link to /dev/zero",
+     Store::zeroDevice,
+     {Answer::defaults, "cannot read {path}: not a regular file (a character device)"},
+     {Answer::refused, "cannot read {path}: not a regular file (a character device)"}},
+#endif
+    {"directory",
+     Store::directory,
+     {Answer::defaults, "cannot read {path}: not a regular file (a directory)"},
+     {Answer::refused, "cannot read {path}: not a regular file (a directory)"}},
+    {"missing", Store::missing, {Answer::defaults, "unable to open database file"}, {Answer::defaults, nullptr}},
+    {"random bytes", Store::randomBytes, {Answer::defaults, "file is not a database"}, {Answer::refused, notAnIniLine}},
+    {"SQLite header with random pages",
+     Store::sqliteHeaderRandomPages,
+     {Answer::defaults, "database disk image is malformed"},
+     {Answer::refused, notAnIniLine}},
+    {"SQLite database without the table",
+     Store::noTable,
+     {Answer::defaults, "no such table: global_settings"},
+     {Answer::refused, "{path} line 1: '=' character not found in line"}},
+    {"locked by another process", Store::locked, {Answer::defaults, "database is locked"}, {Answer::stored, nullptr}},
+    {"beyond 1 MiB",
+     Store::oversized,
+     {Answer::none, nullptr},
+     {Answer::refused, "cannot read {path}: larger than 1048576 bytes"}},
+    {"valid", Store::valid, {Answer::stored, nullptr}, {Answer::stored, nullptr}},
+};
+
+// Every store kind on either side: the answer of a handler built on it, its trace lines, and at most
+// the first call's limit of time (a locked database: one busy timeout, not one per read).
+TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
+#if defined(_WIN32)
+    const Side sides[] = {Side::database};  // the node-local side is the registry
+#else
+    const Side sides[] = {Side::database, Side::nodeLocal};
+#endif
+    for (const Side side : sides) {
+        for (const StoreRow& row : storeRows) {
+            const Outcome& outcome = side == Side::database ? row.database : row.nodeLocal;
+            if (outcome.answer == Answer::none) continue;
+            const std::string name = std::string(side == Side::database ? "database " : "node-local ") + row.name;
+            SCOPED_TRACE(name);
+            const std::string path = file(std::string(side == Side::database ? "settings" : "node") + "-" +
+                                          std::to_string(static_cast<int>(row.store)));
+            std::unique_ptr<gridtest::HeldLock> lock;
+            makeStore(row.store, side, path, lock);
+            if (side == Side::database) {
+                StravoHostControl::setDatabaseFile(path);
+            } else {
+                markAllNodeLocal();
+                StravoHostControl::setNodeLocalStore(path);
+            }
+            const std::string message = outcome.message ? replaced(outcome.message, "{path}", path) : "";
+            const gridtest::Seconds took = gridtest::runWithin(
+                firstCallLimit,
+                [&] {
+                    if (outcome.answer == Answer::refused) {
+                        try {
+                            UncFileOperationRetryHandler handler("DeleteFile");
+                            ADD_FAILURE() << "the handler was built";
+                        } catch (const SettingsError& error) {
+                            EXPECT_EQ(message, error.what());
+                        }
+                        EXPECT_EQ(std::vector<std::string>{}, lines());
+                        return;
                     }
-                    EXPECT_EQ(std::vector<std::string>{}, lines());
-                    return;
-                }
-                const UncFileOperationRetryHandler handler("DeleteFile");
-                EXPECT_EQ(row.answer == Answer::stored ? storedPolicy() : defaults_, policy(handler));
-                const std::vector<std::string> expected(
-                    row.message ? 42 : 0, traceLine("Database error calling getGlobalSetting: " + message + "."));
-                EXPECT_EQ(expected, lines());
-            },
-            row.name);
-        std::cout << "[ figure ] " << row.name << ": " << took.count() << " s" << std::endl;
-        lock.reset();
-        resetHostForNextCase();
+                    const UncFileOperationRetryHandler handler("DeleteFile");
+                    EXPECT_EQ(outcome.answer == Answer::stored ? storedPolicy() : defaults_, policy(handler));
+                    const std::vector<std::string> expected(
+                        outcome.message ? 42 : 0,
+                        traceLine("Database error calling getGlobalSetting: " + message + "."));
+                    EXPECT_EQ(expected, lines());
+                },
+                name);
+            std::cout << "[ figure ] " << name << ": " << took.count() << " s" << std::endl;
+            lock.reset();
+            resetHostForNextCase();
+        }
     }
 }
 
