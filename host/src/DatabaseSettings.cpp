@@ -2,9 +2,18 @@
 // global_settings(key TEXT PRIMARY KEY, value INTEGER).
 //
 // Reads share one read-only connection with its prepared query, opened at the first read and kept
-// until the side is pointed at a file again, at none, or a read fails; a mutex serialises the readers. The
-// control surface writes through connections of its own, which the read connection sees at its
-// next read as any SQLite reader does.
+// until the side is pointed at a file again, at none, or a read fails for another reason than a
+// lock; a mutex serialises the readers. The control surface writes through connections of its own,
+// which the read connection sees at its next read as any SQLite reader does.
+//
+// Only a regular file is opened (StoreFile.h): SQLite's own open would wait on a FIFO for ever.
+// A read waits for another connection's lock at most busyTimeoutMs; one that has waited that long
+// in vain marks the database busy for busyPause, and while the mark lasts reads do not wait at all:
+// one in probeInterval tries the database, and takes the value if the lock has gone (which ends the
+// mark); the others fail at once with SQLite's "database is locked". So a handler build, whose
+// reads come one after the other, waits out one busy timeout in all, whichever threads build at the
+// same time, and not one per read.
+#include <chrono>
 #include <memory>
 
 #include <sqlite3.h>
@@ -12,10 +21,19 @@
 #include <StravoHost/HostControl.h>
 
 #include "SettingsInternal.h"
+#include "StoreFile.h"
 
 namespace StravoHostInternal {
 
 namespace {
+
+// How long a read or a write waits for another connection's lock; below 2 s, so that the first
+// call of an operation kind, which waits it out at most once, answers within 2 s.
+const int busyTimeoutMs = 1500;
+// How long a database found locked is read without waiting.
+const std::chrono::seconds busyPause(10);
+// While it is, how often a read tries whether the lock has gone; the reads in between fail at once.
+const std::chrono::milliseconds probeInterval(100);
 
 class Database {
   public:
@@ -28,7 +46,7 @@ class Database {
             sqlite3_close(db_);
             throw error;
         }
-        sqlite3_busy_timeout(db_, 2000);
+        sqlite3_busy_timeout(db_, busyTimeoutMs);
     }
     ~Database() { sqlite3_close(db_); }
     Database(const Database&) = delete;
@@ -44,10 +62,23 @@ class Database {
         return statement;
     }
 
-    [[noreturn]] void fail() { throw SettingsError(db_ ? sqlite3_errmsg(db_) : "out of memory"); }
+    // Whether a lock is waited for (up to busyTimeoutMs) or not at all.
+    void waitForLocks(bool wait) { sqlite3_busy_timeout(db_, wait ? busyTimeoutMs : 0); }
+
+    [[noreturn]] void fail() {
+        busy_ = db_ && (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY;
+        throw SettingsError(db_ ? sqlite3_errmsg(db_) : "out of memory");
+    }
+    // Whether the last failure was another connection's lock; forgets it.
+    bool takeBusy() {
+        const bool busy = busy_;
+        busy_ = false;
+        return busy;
+    }
 
   private:
     sqlite3* db_ = nullptr;
+    bool busy_ = false;
 };
 
 class Statement {
@@ -86,6 +117,22 @@ class Statement {
 
 const char kCreateTable[] = "CREATE TABLE IF NOT EXISTS global_settings(key TEXT PRIMARY KEY, value INTEGER)";
 
+// The SQLite type of a stored value that is not an integer, for the error.
+const char* typeName(int type) {
+    switch (type) {
+        case SQLITE_FLOAT:
+            return "a real number";
+        case SQLITE_TEXT:
+            return "text";
+        case SQLITE_BLOB:
+            return "a blob";
+        case SQLITE_NULL:
+            return "NULL";
+        default:
+            return "not an integer";
+    }
+}
+
 // The one read connection and its query.
 class ReadConnection {
   public:
@@ -95,26 +142,48 @@ class ReadConnection {
             close();
             return boost::none;
         }
+        if (path != path_ || generation != generation_) {
+            close();
+            busyUntil_ = Clock::time_point();
+        }
+        const Clock::time_point now = Clock::now();
+        const bool marked = now < busyUntil_;
+        // A failed try at a lock costs little on Linux, but on Windows SQLite sleeps between its
+        // tries (up to a timer tick each): while marked, one read in probeInterval tries.
+        if (marked && now - lastTry_ < probeInterval) throw SettingsError("database is locked");
         try {
-            if (!query_ || path != path_ || generation != generation_) {
-                close();
+            if (!database_) {
+                if (!isRegularStoreFile(path)) throw SettingsError("unable to open database file");
                 database_.reset(new Database(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX));
-                query_.reset(new Statement(*database_, "SELECT value FROM global_settings WHERE key = ?1"));
                 path_ = path;
                 generation_ = generation;
             }
+            database_->waitForLocks(!marked);
+            if (!query_) query_.reset(new Statement(*database_, "SELECT value FROM global_settings WHERE key = ?1"));
             query_->reset();
             query_->bind(1, key);
-            if (!query_->step()) return boost::none;
+            const bool found = query_->step();
+            busyUntil_ = Clock::time_point();  // the lock has gone: reads wait for the next one again
+            if (!found) return boost::none;
             sqlite3_stmt* row = query_->get();
-            if (sqlite3_column_type(row, 0) != SQLITE_INTEGER) {
-                throw SettingsError("setting '" + key + "' is not an integer");
+            const int type = sqlite3_column_type(row, 0);
+            if (type != SQLITE_INTEGER) {
+                query_->reset();
+                throw SettingsError("setting '" + key + "' is " + typeName(type) + ", not an integer");
             }
             const long long value = sqlite3_column_int64(row, 0);
             query_->reset();  // ends the read transaction: writers are not kept waiting
             return value;
         } catch (...) {
-            close();  // a store that failed is opened anew by the next read
+            if (database_ && database_->takeBusy()) {
+                // Locked by another connection: the connection stays; the mark spares the next reads
+                // the wait (once it has run out, the next read waits in full and sets it again).
+                if (query_) query_->reset();
+                lastTry_ = Clock::now();
+                if (!marked) busyUntil_ = lastTry_ + busyPause;
+            } else {
+                close();  // a store that failed is opened anew by the next read
+            }
             throw;
         }
     }
@@ -122,9 +191,12 @@ class ReadConnection {
     void closeNow() {
         std::lock_guard<std::mutex> lock(mutex_);
         close();
+        busyUntil_ = Clock::time_point();
     }
 
   private:
+    using Clock = std::chrono::steady_clock;
+
     void close() {
         query_.reset();
         database_.reset();
@@ -133,6 +205,8 @@ class ReadConnection {
     std::mutex mutex_;
     std::string path_;
     unsigned generation_ = 0;
+    Clock::time_point busyUntil_;  // reads until then do not wait for locks
+    Clock::time_point lastTry_;    // the end of the last read that found the database locked
     std::unique_ptr<Database> database_;
     std::unique_ptr<Statement> query_;  // destroyed before database_
 };

@@ -1,11 +1,12 @@
 // The node-local side of the settings on Linux: the INI file named by STRAVO_NODE_LOCAL_FILE, read
 // with Boost.PropertyTree's INI parser. Keys count in every section and match without regard to
-// case; a '#' or ';' after a value starts a comment.
+// case; a '#' or ';' after a value starts a comment. Only a regular file of at most 1 MiB is read.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/trim.hpp>
@@ -15,6 +16,7 @@
 #include <StravoHost/HostControl.h>
 
 #include "SettingsInternal.h"
+#include "StoreFile.h"
 
 namespace StravoHostInternal {
 
@@ -22,14 +24,13 @@ namespace {
 
 namespace pt = boost::property_tree;
 
-// The file as a tree; a missing file is an empty one.
+// The file as a tree; a missing file is an empty one. The file is read as StoreFile.h says: a
+// FIFO, a directory, a device or a file beyond the size limit is refused at once.
 pt::ptree readTree(const std::string& path) {
     pt::ptree tree;
-    std::ifstream in(path);
-    if (!in) {
-        if (errno == ENOENT) return tree;
-        throw SettingsError("cannot read " + path + ": " + std::strerror(errno));
-    }
+    const boost::optional<std::string> content = readStoreFile(path, maxNodeLocalFileBytes);
+    if (!content) return tree;
+    std::istringstream in(*content);
     try {
         pt::read_ini(in, tree);
     } catch (const pt::ini_parser_error& error) {

@@ -1,6 +1,8 @@
 #include <StravoHost/Sleep.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +25,17 @@ SleepState& sleepState() {
     return *instance;
 }
 
+// Blocks for an unsigned number of seconds, a day at a time, so that no count overflows the
+// duration the standard library converts it to.
+void sleepSeconds(std::uint64_t seconds) {
+    const std::uint64_t day = 24 * 60 * 60;
+    while (seconds > 0) {
+        const std::uint64_t step = std::min(seconds, day);
+        std::this_thread::sleep_for(std::chrono::seconds(static_cast<std::chrono::seconds::rep>(step)));
+        seconds -= step;
+    }
+}
+
 }  // namespace
 
 int sys_sleep(int seconds) {
@@ -37,7 +50,7 @@ int sys_sleep(int seconds) {
         replacement = s.replacement;
     }
     if (replacement) return replacement(seconds);
-    if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    if (seconds > 0) sleepSeconds(static_cast<std::uint64_t>(seconds));  // zero or less: none
     return 0;
 }
 

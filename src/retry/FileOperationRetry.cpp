@@ -1,9 +1,11 @@
 #include <GridApi/FileOperationRetry.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <limits>
 
 #include <StravoHost/Log.h>
 #include <StravoHost/Settings.h>
@@ -20,6 +22,17 @@ namespace {
 
 const char* const retryWaitErrorKey = "FileRetryWaitError";
 const PerfCounters::CounterType databaseSettingsReads = static_cast<PerfCounters::CounterType>(4);
+
+// The most the random extra wait may be for a rule whose wait has no bound: an hour. A rule with a
+// wait bound bounds the extra by it too.
+const std::uint32_t maxExtraWaitSeconds = 3600;
+
+// The seconds the host's sleep is asked for: the wait and the extra added in 64 bits, and at most
+// what its int can hold, so that no wait turns negative (which the sleep would take as none).
+int sleepSeconds(std::uint64_t waitSeconds, std::uint64_t extraSeconds) {
+    const std::uint64_t most = static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+    return static_cast<int>(std::min(waitSeconds + extraSeconds, most));
+}
 
 // The random extra wait is drawn with rand(); the generator is seeded once per process.
 std::atomic<bool> randomSeeded(false);
@@ -75,6 +88,12 @@ void FileOperationRetry::loadSettings() {
 
     readGlobalSetting(config, retryWaitErrorKey, waitJitterSeconds, waitJitterSeconds);
     if (waitJitterSeconds == 0) waitJitterSeconds = 1;
+    // The extra is 0 to waitJitterSeconds - 1 seconds.
+    const std::uint32_t maxExtra = std::min(maxWaitSeconds, maxExtraWaitSeconds);
+    if (waitJitterSeconds - 1 > maxExtra) {
+        waitJitterSeconds = maxExtra + 1;
+        logLine(messages::trace, "limiting the '%s' random extra wait to %u seconds.", description.c_str(), maxExtra);
+    }
 }
 
 bool FileOperationRetry::waitForRetry(RetryHandlerContext& context) {
@@ -94,8 +113,9 @@ bool FileOperationRetry::waitForRetry(RetryHandlerContext& context) {
 
     ++context.attempts;
     if (numRetries != 0 && context.attempts <= numRetries) {
-        const unsigned extra = static_cast<unsigned>(std::rand()) % waitJitterSeconds;
-        sys_sleep(static_cast<int>(extra + waitSeconds));
+        const std::uint64_t random = static_cast<std::uint64_t>(std::rand());
+        const std::uint64_t extra = waitJitterSeconds != 0 ? random % waitJitterSeconds : 0;
+        sys_sleep(sleepSeconds(waitSeconds, extra));
         return true;
     }
 

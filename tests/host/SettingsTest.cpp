@@ -2,14 +2,27 @@
 #include <StravoHost/Settings.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "HeldLock.h"
+#include "Watchdog.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -27,12 +40,47 @@ void writeFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
+int makeDirectory(const std::string& path) {
+#if defined(_WIN32)
+    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1;
+#else
+    return ::mkdir(path.c_str(), 0700);
+#endif
+}
+
+// Removes a file, a link, a FIFO or an empty directory.
+void removePath(const std::string& path) {
+    if (std::remove(path.c_str()) != 0) {
+#if defined(_WIN32)
+        RemoveDirectoryA(path.c_str());
+#else
+        ::rmdir(path.c_str());
+#endif
+    }
+}
+
 // A read through the plug-in's adapter; the type of the default picks the signed or unsigned read.
 template <class Adapter, class T>
 T read(const std::string& key, T defaultValue) {
     T value = static_cast<T>(0x5EEDBEEF);
     Adapter()->getGlobalSetting(key, value, defaultValue);
     return value;
+}
+
+// A database read once a lock has gone: while the database is marked busy, one read in 0.1 s tries
+// it, the others fail at once; so this tries for up to 1 s.
+uint32_t readOnceUnlocked(const std::string& key) {
+    for (int tries = 0; tries < 50; ++tries) {
+        try {
+            uint32_t value = 0;
+            CGlobalSettingHelperAdapter<CDBFactoryRetriever>()->getGlobalSetting(key, value, 0u);
+            return value;
+        } catch (const SettingsError&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ADD_FAILURE() << key << ": still locked";
+    return 0;
 }
 
 template <class Adapter>
@@ -194,6 +242,66 @@ TEST_F(HostSettings, DatabaseFailuresCarrySqlitesMessage) {
     }
 }
 
+// Another process's exclusive transaction: the first read waits for it once, in vain, and the reads
+// after it do not wait (42 reads within 2 s); once the lock has gone, a read has the value within
+// 0.1 s, and that read ends the mark: the next lock, here one that another thread lifts after 0.3 s,
+// is waited for again.
+TEST_F(HostSettings, ALockedDatabaseIsWaitedForOnceAndAgainOnceFound) {
+    StravoHostControl::setDatabaseSetting("K", 7);
+    const std::string path = StravoHostControl::databaseFile();
+    gridtest::runWithin(
+        gridtest::Seconds(4.0),
+        [&] {
+            std::unique_ptr<gridtest::HeldLock> lock(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
+            ASSERT_TRUE(lock->held());
+            const auto start = std::chrono::steady_clock::now();
+            for (int read = 0; read < 42; ++read) EXPECT_EQ("database is locked", failureOf<DbSettings>("K")) << read;
+            EXPECT_LE(gridtest::Seconds(std::chrono::steady_clock::now() - start).count(), 2.0);
+            lock.reset();
+            EXPECT_EQ(7u, readOnceUnlocked("K"));
+
+            lock.reset(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
+            std::thread lifter([&lock] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                lock.reset();
+            });
+            EXPECT_EQ(7u, read<DbSettings>("K", 0u));
+            lifter.join();
+        },
+        "a locked database, read free, locked for a moment");
+}
+
+// A database file that is no regular file is refused before SQLite opens it (which would wait on a
+// FIFO for ever); a missing one gives SQLite's own message, as before.
+TEST_F(HostSettings, ADatabaseThatIsNoRegularFileIsRefusedAtOnce) {
+    struct Row {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* message;  // after "cannot read <path>: "
+    };
+    const std::string path = temporaryPath("host-settings-special.db");
+    const Row rows[] = {
+        {"directory", [](const std::string& p) { ASSERT_EQ(0, makeDirectory(p)); }, "not a regular file (a directory)"},
+#if !defined(_WIN32)
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0600)); }, "not a regular file (a FIFO)"},
+        {"link to /dev/zero", [](const std::string& p) { ASSERT_EQ(0, ::symlink("/dev/zero", p.c_str())); },
+         "not a regular file (a character device)"},
+#endif
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        removePath(path);
+        row.make(path);
+        StravoHostControl::setDatabaseFile(path);
+        gridtest::runWithin(
+            gridtest::Seconds(2.0),
+            [&] { EXPECT_EQ("cannot read " + path + ": " + row.message, failureOf<DbSettings>("K")); }, row.name);
+    }
+    removePath(path);
+    StravoHostControl::setDatabaseFile(path);
+    EXPECT_EQ("unable to open database file", failureOf<DbSettings>("K"));
+}
+
 TEST_F(HostSettings, InjectedFailuresThrowUntilCleared) {
     StravoHostControl::setDatabaseSetting("K", 1);
     StravoHostControl::setNodeLocalSetting("K", 2);
@@ -237,6 +345,29 @@ TEST_F(HostSettings, NodeLocalFileSyntax) {
     StravoHostControl::setNodeLocalSetting("Mask", 2);
     EXPECT_EQ(read<NodeSettings>("Mask", 0u), 2u);
     EXPECT_EQ(read<NodeSettings>("RetryCount", 0u), 7u);
+    std::remove(ini.c_str());
+}
+
+// The node-local file is read up to 1 MiB: a file of exactly that size is read, one byte more is refused.
+TEST_F(HostSettings, NodeLocalFileIsReadUpToOneMebibyte) {
+    const std::string ini = temporaryPath("host-settings-size.ini");
+    const std::string setting = "RetryCount = 7\n";
+    const std::size_t limit = 1024 * 1024;
+    struct Row {
+        std::size_t size;
+        bool read;
+    };
+    for (const Row& row : {Row{limit, true}, Row{limit + 1, false}}) {
+        SCOPED_TRACE(row.size);
+        // The setting, then a comment that fills the file up to the size.
+        writeFile(ini, setting + "#" + std::string(row.size - setting.size() - 2, 'x') + "\n");
+        StravoHostControl::setNodeLocalStore(ini);
+        if (row.read) {
+            EXPECT_EQ(7u, read<NodeSettings>("RetryCount", 0u));
+        } else {
+            EXPECT_EQ("cannot read " + ini + ": larger than 1048576 bytes", failureOf<NodeSettings>("RetryCount"));
+        }
+    }
     std::remove(ini.c_str());
 }
 #endif

@@ -288,8 +288,8 @@ class PolicyCommands {
         }
         const StravoStorageApi::FileOperationRetry unread("gridctl");
         doc << "| `" << jitterKey << "` | " << typeName(KeyType::jitter) << " | " << unread.waitJitterSeconds
-            << " | none; 0 counts as 1 | every rule: a random 0 to value - 1 s added to each wait | with each rule's "
-               "keys |\n"
+            << " | the extra at most the rule's wait bound, and 3600 s; 0 counts as 1 | every rule: a random 0 to "
+               "value - 1 s added to each wait | with each rule's keys |\n"
             << "| `" << writeThroughKey << "` | " << typeName(KeyType::flag) << " | " << writeThroughDefault
             << " | 0 or 1 | 1 adds `FILE_FLAG_WRITE_THROUGH` to every `CreateFileA` | once per process, at the "
                "first `CreateFileA` |\n\n"
