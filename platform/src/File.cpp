@@ -43,6 +43,9 @@ struct FileObject : HandleObject {
         fd = -1;
         return rc == 0 || errno == EINTR ? 0 : errno;
     }
+    int pinningFd(dev_t dev) const override {
+        return key.dev == dev && !(access.share & FILE_SHARE_DELETE) ? fd : -1;
+    }
     int fd = -1;
     FileKey key{};
     ShareAccess access;
@@ -70,19 +73,33 @@ FileRef fileFrom(HANDLE h) { return FileRef(lookupHandle(h, HandleObject::Type::
 
 DWORD ioError(int err) { return win32FromErrno(err, ErrnoContext::Io); }
 
+// Where the kernel's byte-range locks end: off_t holds no larger offset.
+constexpr std::uint64_t kKernelEnd = static_cast<std::uint64_t>(LLONG_MAX);
+
+// The offset of an OVERLAPPED whose halves are both 0xFFFFFFFF: a write there appends.
+constexpr std::uint64_t kWriteAtEnd = UINT64_MAX;
+
 std::uint64_t join(DWORD low, DWORD high) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
 // Sets this descriptor's kernel locks over [from, to) to what `locks` asks for: exclusive where an
 // exclusive lock covers, shared where only shared ones do, none elsewhere. Open-file-description
 // locks belong to the handle, as Win32 locks do; the list keeps Win32's stacking and exact unlock.
+//
+// The kernel takes off_t offsets, which end at 2^63 - 1 (kKernelEnd); Win32's run to 2^64. Everything
+// from kKernelEnd on is one piece in the kernel, [kKernelEnd, end of file range): locked exclusive
+// where an exclusive lock of this handle reaches into it, shared where only shared ones do. Another
+// handle's lock there (in this process or another) meets it however far apart the two Win32 ranges
+// lie: beyond 2^63 - 1 two handles' locks conflict unless both are shared.
 bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t from, std::uint64_t to, bool wait,
                       int* err) {
-    std::vector<std::uint64_t> cuts{from, to};
+    const std::uint64_t end = std::min(to, kKernelEnd);
+    std::vector<std::uint64_t> cuts{std::min(from, kKernelEnd), end};
     for (const LockRange& l : locks) {
         if (!l.overlaps(from, to - from)) continue;
-        if (l.offset > from) cuts.push_back(l.offset);
-        if (l.end() < to) cuts.push_back(l.end());
+        if (l.offset > from && l.offset < end) cuts.push_back(l.offset);
+        if (l.end() < end) cuts.push_back(l.end());
     }
+    if (to > kKernelEnd) cuts.push_back(UINT64_MAX);  // the piece beyond, as one
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
@@ -101,7 +118,7 @@ bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t
         fl.l_type = type;
         fl.l_whence = SEEK_SET;
         fl.l_start = static_cast<off_t>(a);
-        fl.l_len = b > static_cast<std::uint64_t>(LLONG_MAX) ? 0 : static_cast<off_t>(b - a);  // 0: to the end
+        fl.l_len = a >= kKernelEnd ? 0 : static_cast<off_t>(b - a);  // 0: to the end
         fl.l_pid = 0;
         int rc;
         do {
@@ -368,7 +385,15 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     if (!f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
     const auto* in = static_cast<const char*>(buffer);
     DWORD total = 0;
-    const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    if (offset == kWriteAtEnd) {
+        // Both halves 0xFFFFFFFF: at the end of the file (FILE_WRITE_TO_END_OF_FILE).
+        FileInfo info;
+        if (const int e = statFd(f->fd, &info)) return fail(FALSE, ioError(e));
+        offset = info.size;
+    } else if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
+        return fail(FALSE, ERROR_INVALID_PARAMETER);
+    }
     if (lockedAgainst(*f, overlapped != nullptr, offset, bytesToWrite, true)) return fail(FALSE, ERROR_LOCK_VIOLATION);
     while (total < bytesToWrite) {
         const ssize_t n = overlapped
@@ -483,6 +508,8 @@ GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
     auto f = fileFrom(file);
     if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
     if (!overlapped || reserved != 0) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    // Locking needs read or write access, as on Windows (an attributes-only handle may not lock).
+    if (!f->access.read && !f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
     LockRange range{join(overlapped->Offset, overlapped->OffsetHigh), join(bytesToLockLow, bytesToLockHigh),
                     (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0};
     if (range.length > UINT64_MAX - range.offset) return fail(FALSE, ERROR_INVALID_PARAMETER);

@@ -56,6 +56,42 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
     }
 }
 
+// '<', '>' and '"' in a search pattern are the DOS wildcards of the file system's matcher: '<' any
+// run that does not take the name's last dot, '>' one character (none before a dot or at the end),
+// '"' a dot or the end of the name. A '|' is taken as written and no name holds one.
+TEST_F(DirectoryTest, FindTakesDosWildcards) {
+    for (const char* f : {"a.txt", "ab.txt", "b.c.txt", "abc", "noext", "x.y.z"}) ASSERT_TRUE(writeFile(path(f), "x"));
+    using Names = std::set<std::string>;
+    struct Row {
+        const char* pattern;
+        Names names;
+        DWORD error;  // 18 when names were found and the search ran to its end
+        bool wineDiffers;
+    };
+    const Row rows[] = {
+        {"<.txt", {"a.txt", "ab.txt", "b.c.txt"}, ERROR_NO_MORE_FILES, false},
+        {"a>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, false},
+        {"a>>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, false},
+        {">>>", {"abc"}, ERROR_NO_MORE_FILES, false},
+        {"<", {"abc", "noext"}, ERROR_NO_MORE_FILES, false},
+        {"<.<", {".", "..", "a.txt", "ab.txt", "b.c.txt", "x.y.z"}, ERROR_NO_MORE_FILES, false},
+        {"x\"y\"z", {"x.y.z"}, ERROR_NO_MORE_FILES, false},
+        {"noext\"", {"noext"}, ERROR_NO_MORE_FILES, false},
+        {"abc\"*", {"abc"}, ERROR_NO_MORE_FILES, false},
+        {"a\"txt", {"a.txt"}, ERROR_NO_MORE_FILES, false},
+        {"x\"y", {}, ERROR_FILE_NOT_FOUND, false},
+        {"a|*", {}, ERROR_FILE_NOT_FOUND, false},
+        {"|", {}, ERROR_FILE_NOT_FOUND, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pattern);
+        if (row.wineDiffers && underWine()) continue;
+        const auto got = findNames(path(row.pattern));
+        EXPECT_EQ(got.first, row.names);
+        EXPECT_EQ(got.second, row.error);
+    }
+}
+
 TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
     ASSERT_TRUE(writeFile(path("data.bin"), std::string(1234, 'x')));
     ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
@@ -278,6 +314,67 @@ TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {
         SCOPED_TRACE(folder);
         EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(folder.c_str(), "grd", 0xABC, fixed) != 0; }),
                   failsWith(ERROR_DIRECTORY));
+    }
+}
+
+// A folder whose read-only attribute is set is not removed until the attribute is cleared.
+TEST_F(DirectoryTest, RemoveDirectoryRefusesAReadOnlyFolder) {
+    struct Row {
+        const char* name;
+        DWORD attributes;
+        Outcome removed;
+        bool wineDiffers;  // Wine drops a folder's read-only bit and removes it
+    };
+    const Row rows[] = {
+        {"read-only", FILE_ATTRIBUTE_READONLY, failsWith(ERROR_ACCESS_DENIED), true},
+        {"read-only and hidden", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, failsWith(ERROR_ACCESS_DENIED), true},
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, kOk, false},
+        {"normal", FILE_ATTRIBUTE_NORMAL, kOk, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+        ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), row.attributes));
+        const Outcome expected = row.wineDiffers && underWine() ? kOk : row.removed;
+        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), expected);
+        if (exists(path("d"))) {
+            ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), FILE_ATTRIBUTE_NORMAL));
+            EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
+        }
+    }
+}
+
+// A folder is not renamed while something below it is open without FILE_SHARE_DELETE.
+TEST_F(DirectoryTest, MoveFileRefusesAFolderWithAnOpenFileBelow) {
+    struct Row {
+        const char* name;
+        const char* open;  // below the folder "d"
+        DWORD access;
+        DWORD share;
+        Outcome moved;
+        bool wineDiffers;  // Wine renames the folder
+    };
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const Row rows[] = {
+        {"a file in it", "d\\f", GENERIC_READ, all, failsWith(ERROR_ACCESS_DENIED), true},
+        {"a file deeper down", "d\\sub\\g", GENERIC_WRITE, 0, failsWith(ERROR_ACCESS_DENIED), true},
+        {"a file that shares deleting", "d\\f", GENERIC_READ, all | FILE_SHARE_DELETE, kOk, false},
+        {"a file beside it", "e", GENERIC_READ, 0, kOk, false},
+    };
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(path("d\\sub").c_str(), nullptr));
+    for (const char* f : {"d\\f", "d\\sub\\g", "e"}) ASSERT_TRUE(writeFile(path(f), "x"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleCloser h;
+        ASSERT_EQ(openInto(h, path(row.open), row.access, row.share), kOk);
+        const Outcome expected = row.wineDiffers && underWine() ? kOk : row.moved;
+        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(path("d").c_str(), path("renamed").c_str(), 0); }), expected);
+        ASSERT_TRUE(h.close());
+        if (exists(path("renamed"))) {
+            ASSERT_TRUE(MoveFileExA(path("renamed").c_str(), path("d").c_str(), 0));
+        }
+        EXPECT_EQ(readFile(path(row.open)), "x");
     }
 }
 
