@@ -13,20 +13,32 @@ namespace {
 using namespace conformance;
 using gridtest::TestShare;
 
-class DirectoryTest : public TestShare {};
+class DirectoryTest : public TestShare {
+  protected:
+    // One search and what it must find.
+    struct FindRow {
+        const char* pattern;
+        std::set<std::string> names;
+        DWORD error;  // 18 when names were found and the search ran to its end
+        bool wineDiffers;
+    };
+    void expectFinds(std::initializer_list<FindRow> rows) {
+        for (const FindRow& row : rows) {
+            SCOPED_TRACE(row.pattern);
+            if (row.wineDiffers && underWine()) continue;
+            const auto got = findNames(path(row.pattern));
+            EXPECT_EQ(got.first, row.names);
+            EXPECT_EQ(got.second, row.error);
+        }
+    }
+};
 
 TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
     for (const char* f : {"a.txt", "b.TXT", "abc", "abc.d", "x.tar.gz"}) ASSERT_TRUE(writeFile(path(f), "abc"));
     ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
     using Names = std::set<std::string>;
     const Names all{".", "..", "a.txt", "abc", "abc.d", "b.TXT", "Sub", "x.tar.gz"};
-    struct Row {
-        const char* pattern;
-        Names names;
-        DWORD error;  // 18 when names were found and the search ran to its end
-        bool wineDiffers;
-    };
-    const Row rows[] = {
+    expectFinds({
         {"*", all, ERROR_NO_MORE_FILES, false},
         {"*.*", all, ERROR_NO_MORE_FILES, false},
         {"*.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
@@ -46,14 +58,7 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
         {"missing\\*", {}, ERROR_PATH_NOT_FOUND, false},
         // A file searched as a directory: Wine answers 123.
         {"a.txt\\*", {}, ERROR_DIRECTORY, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.pattern);
-        if (row.wineDiffers && underWine()) continue;
-        const auto got = findNames(path(row.pattern));
-        EXPECT_EQ(got.first, row.names);
-        EXPECT_EQ(got.second, row.error);
-    }
+    });
 }
 
 // '<', '>' and '"' in a search pattern are the DOS wildcards of the file system's matcher: '<' any
@@ -61,14 +66,7 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
 // '"' a dot or the end of the name. A '|' is taken as written and no name holds one.
 TEST_F(DirectoryTest, FindTakesDosWildcards) {
     for (const char* f : {"a.txt", "ab.txt", "b.c.txt", "abc", "noext", "x.y.z"}) ASSERT_TRUE(writeFile(path(f), "x"));
-    using Names = std::set<std::string>;
-    struct Row {
-        const char* pattern;
-        Names names;
-        DWORD error;  // 18 when names were found and the search ran to its end
-        bool wineDiffers;
-    };
-    const Row rows[] = {
+    expectFinds({
         {"<.txt", {"a.txt", "ab.txt", "b.c.txt"}, ERROR_NO_MORE_FILES, false},
         {"a>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, false},
         {"a>>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, false},
@@ -82,14 +80,7 @@ TEST_F(DirectoryTest, FindTakesDosWildcards) {
         {"x\"y", {}, ERROR_FILE_NOT_FOUND, false},
         {"a|*", {}, ERROR_FILE_NOT_FOUND, false},
         {"|", {}, ERROR_FILE_NOT_FOUND, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.pattern);
-        if (row.wineDiffers && underWine()) continue;
-        const auto got = findNames(path(row.pattern));
-        EXPECT_EQ(got.first, row.names);
-        EXPECT_EQ(got.second, row.error);
-    }
+    });
 }
 
 TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
