@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -386,8 +387,11 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     const auto* in = static_cast<const char*>(buffer);
     DWORD total = 0;
     std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
-    if (offset == kWriteAtEnd) {
-        // Both halves 0xFFFFFFFF: at the end of the file (FILE_WRITE_TO_END_OF_FILE).
+    // Both halves 0xFFFFFFFF: at the end of the file (FILE_WRITE_TO_END_OF_FILE). Appended in one
+    // step where the kernel can (RWF_APPEND, Linux 4.16), so that no other writer lands between
+    // finding the end and writing; the end is read first for the lock check (and as the fallback).
+    bool append = offset == kWriteAtEnd;
+    if (append) {
         FileInfo info;
         if (const int e = statFd(f->fd, &info)) return fail(FALSE, ioError(e));
         offset = info.size;
@@ -396,9 +400,19 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     }
     if (lockedAgainst(*f, overlapped != nullptr, offset, bytesToWrite, true)) return fail(FALSE, ERROR_LOCK_VIOLATION);
     while (total < bytesToWrite) {
-        const ssize_t n = overlapped
-                              ? ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total))
-                              : ::write(f->fd, in + total, bytesToWrite - total);
+        ssize_t n;
+        if (append) {
+            iovec part{const_cast<char*>(in + total), bytesToWrite - total};
+            n = ::pwritev2(f->fd, &part, 1, -1, RWF_APPEND);  // the file pointer ends after it
+            if (n < 0 && (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS)) {
+                append = false;  // no RWF_APPEND: at the end found above
+                continue;
+            }
+        } else if (overlapped) {
+            n = ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total));
+        } else {
+            n = ::write(f->fd, in + total, bytesToWrite - total);
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             if (bytesWritten) *bytesWritten = total;
@@ -410,7 +424,7 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     if (overlapped) {
         overlapped->Internal = 0;
         overlapped->InternalHigh = total;
-        ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
+        if (!append) ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
     }
     return TRUE;
 }

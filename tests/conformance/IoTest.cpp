@@ -147,11 +147,12 @@ TEST_F(IoTest, WriteAtOffsetAllOnesAppends) {
         const char* data;
         Outcome expected;
         std::string content;  // the file afterwards
+        LONGLONG pointer;     // the file pointer afterwards: after what was written
     };
     const Row rows[] = {
-        {"both halves all ones: at the end", 0xFFFFFFFFu, 0xFFFFFFFFu, "end", kOk, std::string(100, 'a') + "end"},
-        {"again: at the new end", 0xFFFFFFFFu, 0xFFFFFFFFu, "!", kOk, std::string(100, 'a') + "end!"},
-        {"an ordinary offset", 2, 0, "bb", kOk, "aabb" + std::string(96, 'a') + "end!"},
+        {"both halves all ones: at the end", 0xFFFFFFFFu, 0xFFFFFFFFu, "end", kOk, std::string(100, 'a') + "end", 103},
+        {"again: at the new end", 0xFFFFFFFFu, 0xFFFFFFFFu, "!", kOk, std::string(100, 'a') + "end!", 104},
+        {"an ordinary offset", 2, 0, "bb", kOk, "aabb" + std::string(96, 'a') + "end!", 4},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -163,6 +164,7 @@ TEST_F(IoTest, WriteAtOffsetAllOnesAppends) {
         EXPECT_EQ(outcomeOf([&] { return WriteFile(h_, row.data, size, &n, &ov); }), row.expected);
         EXPECT_EQ(n, size);
         EXPECT_EQ(readFile(file_), row.content);
+        EXPECT_EQ(position(), row.pointer);
     }
 }
 
@@ -297,8 +299,7 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
     }
 }
 
-// Locking needs a handle that may read or write the file. Wine's known difference: it lets any
-// handle lock.
+// Locking needs a handle that may read or write the file (Wine: WineDifference::LockWithoutAccess).
 TEST_F(IoTest, LockFileExNeedsReadOrWriteAccess) {
     struct Row {
         const char* name;
@@ -319,7 +320,7 @@ TEST_F(IoTest, LockFileExNeedsReadOrWriteAccess) {
         OVERLAPPED ov{};
         ov.Offset = 4096;
         EXPECT_EQ(outcomeOf([&] { return LockFileEx(h.h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov); }),
-                  underWine() ? row.wine : row.expected);
+                  wineOr(WineDifference::LockWithoutAccess, row.expected, row.wine));
     }
 }
 

@@ -98,13 +98,13 @@ TEST_F(PathTest, EveryLookupReadsANameTheSameWay) {
 }
 
 // A name of `length` characters in full: the test's directory and one name of 'n's after it.
-std::string nameOfLength(const std::string& dir, std::size_t length) { return dir + "\\" + std::string(length - dir.size() - 1, 'n'); }
+std::string nameOfLength(const std::string& dir, std::size_t length) {
+    return dir + "\\" + std::string(length - dir.size() - 1, 'n');
+}
 
 // Windows measures the full name before it looks at its parts: 260 characters and more are
 // refused (3), a folder to create from 248 characters on (206, room for an 8.3 name). The long form
-// "\\?\UNC\..." is not held to those. Wine converts an ANSI name into a buffer of MAX_PATH
-// characters, so that it answers 206 for any name over 260, long form or not, and takes shorter
-// ones as they come.
+// "\\?\UNC\..." is not held to those. Wine: WineDifference::AnsiNameLength.
 TEST_F(PathTest, LongNamesAreRefusedAsWindowsMeasuresThem) {
     enum Call { Attributes, Open, Delete, Find, CreateFolder };
     struct Row {
@@ -112,7 +112,7 @@ TEST_F(PathTest, LongNamesAreRefusedAsWindowsMeasuresThem) {
         Call call;
         std::size_t length;  // of the full name
         Outcome expected;
-        Outcome wine;  // Wine's known difference, where it has one (else the same)
+        Outcome wine;  // under WineDifference::AnsiNameLength (else the same)
     };
     const Outcome missing = failsWith(ERROR_FILE_NOT_FOUND), tooLong = failsWith(ERROR_PATH_NOT_FOUND),
                   overFolder = failsWith(ERROR_FILENAME_EXCED_RANGE);
@@ -163,7 +163,7 @@ TEST_F(PathTest, LongNamesAreRefusedAsWindowsMeasuresThem) {
                 }
                 break;
         }
-        EXPECT_EQ(got, underWine() ? row.wine : row.expected);
+        EXPECT_EQ(got, wineOr(WineDifference::AnsiNameLength, row.expected, row.wine));
     }
 }
 
@@ -176,14 +176,14 @@ TEST_F(PathTest, TheLongFormReachesLongerNames) {
         folders.push_back(name);
     }
     const std::string file = name + "\\f.txt";
-    // Wine's ANSI calls answer 206 for anything over 260 characters.
-    const Outcome over260 = underWine() ? failsWith(ERROR_FILENAME_EXCED_RANGE) : kOk;
+    const Outcome over260 = wineOr(WineDifference::AnsiNameLength, kOk, failsWith(ERROR_FILENAME_EXCED_RANGE));
     for (const std::string& folder : folders) {
         const Outcome expected = folder.size() > MAX_PATH ? over260 : kOk;
         EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(folder.c_str(), nullptr); }), expected) << folder.size();
     }
     HandleCloser h;
-    EXPECT_EQ(openInto(h, file, GENERIC_WRITE, 0, CREATE_NEW), underWine() ? over260 : succeedsWith(0));
+    EXPECT_EQ(openInto(h, file, GENERIC_WRITE, 0, CREATE_NEW),
+              wineOr(WineDifference::AnsiNameLength, succeedsWith(0), failsWith(ERROR_FILENAME_EXCED_RANGE)));
     h.close();
     EXPECT_EQ(outcomeOf([&] { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }), over260);
     EXPECT_EQ(outcomeOf([&] { return DeleteFileA(file.c_str()); }), over260);
