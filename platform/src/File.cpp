@@ -40,6 +40,7 @@ struct FileObject : HandleObject {
     int closeNow() {
         if (!locks.empty()) lockUnregisterAll(key, this);
         shareRelease(key, access);
+        if (lockFd >= 0) ::close(lockFd);
         const int rc = ::close(fd);
         fd = -1;
         return rc == 0 || errno == EINTR ? 0 : errno;
@@ -48,6 +49,10 @@ struct FileObject : HandleObject {
         return key.dev == dev && !(access.share & FILE_SHARE_DELETE) ? fd : -1;
     }
     int fd = -1;
+    // Where a write-only handle keeps its kernel locks: the kernel takes a shared lock only on a
+    // descriptor that may read, so such a handle reopens its file for reading and writing once,
+    // at its first lock (-1 until then, or where that is refused).
+    int lockFd = -1;
     FileKey key{};
     ShareAccess access;
     bool directory = false;
@@ -147,6 +152,15 @@ bool lockedAgainst(const FileObject& f, bool atOffset, std::uint64_t offset, DWO
         offset = static_cast<std::uint64_t>(pos);
     }
     return ioConflicts(f.key, &f, offset, length, write);
+}
+
+// The descriptor that holds the handle's kernel locks (see FileObject::lockFd). Call with the
+// handle's lockMutex not held; the first lock of a write-only handle opens it.
+int kernelLockFd(FileObject& f) {
+    if (f.access.read) return f.fd;
+    std::lock_guard<std::mutex> lock(f.lockMutex);
+    if (f.lockFd < 0) f.lockFd = ::open(procPath(f.fd).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    return f.lockFd >= 0 ? f.lockFd : f.fd;
 }
 
 // The error of an open: a name leading out of the share, or a pipe or socket nobody reads, is refused.
@@ -545,9 +559,10 @@ GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
     after.push_back(range);
     if (range.length) {
         int err = 0;
-        if (!applyKernelLocks(f->fd, after, range.offset, range.end(), wait, &err)) {
+        const int fd = kernelLockFd(*f);
+        if (!applyKernelLocks(fd, after, range.offset, range.end(), wait, &err)) {
             int ignored;
-            applyKernelLocks(f->fd, before, range.offset, range.end(), false, &ignored);
+            applyKernelLocks(fd, before, range.offset, range.end(), false, &ignored);
             return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
         }
     }
@@ -578,7 +593,7 @@ GRIDPLATFORM_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesToUnl
     lockUnregister(f->key, f.get(), match->offset, match->length, match->exclusive);
     f->locks.erase(match);
     int err = 0;
-    if (length && !applyKernelLocks(f->fd, f->locks, offset, offset + length, false, &err)) {
+    if (length && !applyKernelLocks(kernelLockFd(*f), f->locks, offset, offset + length, false, &err)) {
         return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
     }
     return TRUE;

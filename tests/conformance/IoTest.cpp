@@ -311,6 +311,7 @@ TEST_F(IoTest, LockFileExNeedsReadOrWriteAccess) {
         {"no access", 0, failsWith(ERROR_ACCESS_DENIED), kOk},
         {"attributes only", FILE_READ_ATTRIBUTES, failsWith(ERROR_ACCESS_DENIED), kOk},
         {"read", GENERIC_READ, kOk, kOk},
+        {"write", GENERIC_WRITE, kOk, kOk},
         {"read and write", GENERIC_READ | GENERIC_WRITE, kOk, kOk},
     };
     for (const Row& row : rows) {
