@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,11 +40,19 @@ struct FileObject : HandleObject {
     int closeNow() {
         if (!locks.empty()) lockUnregisterAll(key, this);
         shareRelease(key, access);
+        if (lockFd >= 0) ::close(lockFd);
         const int rc = ::close(fd);
         fd = -1;
         return rc == 0 || errno == EINTR ? 0 : errno;
     }
+    int pinningFd(dev_t dev) const override {
+        return key.dev == dev && !(access.share & FILE_SHARE_DELETE) ? fd : -1;
+    }
     int fd = -1;
+    // Where a write-only handle keeps its kernel locks: the kernel takes a shared lock only on a
+    // descriptor that may read, so such a handle reopens its file for reading and writing once,
+    // at its first lock (-1 until then, or where that is refused).
+    int lockFd = -1;
     FileKey key{};
     ShareAccess access;
     bool directory = false;
@@ -70,19 +79,33 @@ FileRef fileFrom(HANDLE h) { return FileRef(lookupHandle(h, HandleObject::Type::
 
 DWORD ioError(int err) { return win32FromErrno(err, ErrnoContext::Io); }
 
+// Where the kernel's byte-range locks end: off_t holds no larger offset.
+constexpr std::uint64_t kKernelEnd = static_cast<std::uint64_t>(LLONG_MAX);
+
+// The offset of an OVERLAPPED whose halves are both 0xFFFFFFFF: a write there appends.
+constexpr std::uint64_t kWriteAtEnd = UINT64_MAX;
+
 std::uint64_t join(DWORD low, DWORD high) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
 // Sets this descriptor's kernel locks over [from, to) to what `locks` asks for: exclusive where an
 // exclusive lock covers, shared where only shared ones do, none elsewhere. Open-file-description
 // locks belong to the handle, as Win32 locks do; the list keeps Win32's stacking and exact unlock.
+//
+// The kernel takes off_t offsets, which end at 2^63 - 1 (kKernelEnd); Win32's run to 2^64. Everything
+// from kKernelEnd on is one piece in the kernel, [kKernelEnd, end of file range): locked exclusive
+// where an exclusive lock of this handle reaches into it, shared where only shared ones do. Another
+// handle's lock there (in this process or another) meets it however far apart the two Win32 ranges
+// lie: beyond 2^63 - 1 two handles' locks conflict unless both are shared.
 bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t from, std::uint64_t to, bool wait,
                       int* err) {
-    std::vector<std::uint64_t> cuts{from, to};
+    const std::uint64_t end = std::min(to, kKernelEnd);
+    std::vector<std::uint64_t> cuts{std::min(from, kKernelEnd), end};
     for (const LockRange& l : locks) {
         if (!l.overlaps(from, to - from)) continue;
-        if (l.offset > from) cuts.push_back(l.offset);
-        if (l.end() < to) cuts.push_back(l.end());
+        if (l.offset > from && l.offset < end) cuts.push_back(l.offset);
+        if (l.end() < end) cuts.push_back(l.end());
     }
+    if (to > kKernelEnd) cuts.push_back(UINT64_MAX);  // the piece beyond, as one
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
@@ -101,7 +124,7 @@ bool applyKernelLocks(int fd, const std::vector<LockRange>& locks, std::uint64_t
         fl.l_type = type;
         fl.l_whence = SEEK_SET;
         fl.l_start = static_cast<off_t>(a);
-        fl.l_len = b > static_cast<std::uint64_t>(LLONG_MAX) ? 0 : static_cast<off_t>(b - a);  // 0: to the end
+        fl.l_len = a >= kKernelEnd ? 0 : static_cast<off_t>(b - a);  // 0: to the end
         fl.l_pid = 0;
         int rc;
         do {
@@ -129,6 +152,15 @@ bool lockedAgainst(const FileObject& f, bool atOffset, std::uint64_t offset, DWO
         offset = static_cast<std::uint64_t>(pos);
     }
     return ioConflicts(f.key, &f, offset, length, write);
+}
+
+// The descriptor that holds the handle's kernel locks (see FileObject::lockFd). Call with the
+// handle's lockMutex not held; the first lock of a write-only handle opens it.
+int kernelLockFd(FileObject& f) {
+    if (f.access.read) return f.fd;
+    std::lock_guard<std::mutex> lock(f.lockMutex);
+    if (f.lockFd < 0) f.lockFd = ::open(procPath(f.fd).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    return f.lockFd >= 0 ? f.lockFd : f.fd;
 }
 
 // The error of an open: a name leading out of the share, or a pipe or socket nobody reads, is refused.
@@ -368,12 +400,33 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     if (!f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
     const auto* in = static_cast<const char*>(buffer);
     DWORD total = 0;
-    const std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    std::uint64_t offset = overlapped ? join(overlapped->Offset, overlapped->OffsetHigh) : 0;
+    // Both halves 0xFFFFFFFF: at the end of the file (FILE_WRITE_TO_END_OF_FILE). Appended in one
+    // step where the kernel can (RWF_APPEND, Linux 4.16), so that no other writer lands between
+    // finding the end and writing; the end is read first for the lock check (and as the fallback).
+    bool append = offset == kWriteAtEnd;
+    if (append) {
+        FileInfo info;
+        if (const int e = statFd(f->fd, &info)) return fail(FALSE, ioError(e));
+        offset = info.size;
+    } else if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
+        return fail(FALSE, ERROR_INVALID_PARAMETER);
+    }
     if (lockedAgainst(*f, overlapped != nullptr, offset, bytesToWrite, true)) return fail(FALSE, ERROR_LOCK_VIOLATION);
     while (total < bytesToWrite) {
-        const ssize_t n = overlapped
-                              ? ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total))
-                              : ::write(f->fd, in + total, bytesToWrite - total);
+        ssize_t n;
+        if (append) {
+            iovec part{const_cast<char*>(in + total), bytesToWrite - total};
+            n = ::pwritev2(f->fd, &part, 1, -1, RWF_APPEND);  // the file pointer ends after it
+            if (n < 0 && (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS)) {
+                append = false;  // no RWF_APPEND: at the end found above
+                continue;
+            }
+        } else if (overlapped) {
+            n = ::pwrite(f->fd, in + total, bytesToWrite - total, static_cast<off_t>(offset + total));
+        } else {
+            n = ::write(f->fd, in + total, bytesToWrite - total);
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             if (bytesWritten) *bytesWritten = total;
@@ -385,7 +438,7 @@ GRIDPLATFORM_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
     if (overlapped) {
         overlapped->Internal = 0;
         overlapped->InternalHigh = total;
-        ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
+        if (!append) ::lseek(f->fd, static_cast<off_t>(offset + total), SEEK_SET);
     }
     return TRUE;
 }
@@ -483,6 +536,8 @@ GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
     auto f = fileFrom(file);
     if (!f) return fail(FALSE, ERROR_INVALID_HANDLE);
     if (!overlapped || reserved != 0) return fail(FALSE, ERROR_INVALID_PARAMETER);
+    // Locking needs read or write access, as on Windows (an attributes-only handle may not lock).
+    if (!f->access.read && !f->access.write) return fail(FALSE, ERROR_ACCESS_DENIED);
     LockRange range{join(overlapped->Offset, overlapped->OffsetHigh), join(bytesToLockLow, bytesToLockHigh),
                     (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0};
     if (range.length > UINT64_MAX - range.offset) return fail(FALSE, ERROR_INVALID_PARAMETER);
@@ -504,9 +559,10 @@ GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
     after.push_back(range);
     if (range.length) {
         int err = 0;
-        if (!applyKernelLocks(f->fd, after, range.offset, range.end(), wait, &err)) {
+        const int fd = kernelLockFd(*f);
+        if (!applyKernelLocks(fd, after, range.offset, range.end(), wait, &err)) {
             int ignored;
-            applyKernelLocks(f->fd, before, range.offset, range.end(), false, &ignored);
+            applyKernelLocks(fd, before, range.offset, range.end(), false, &ignored);
             return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
         }
     }
@@ -537,7 +593,7 @@ GRIDPLATFORM_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesToUnl
     lockUnregister(f->key, f.get(), match->offset, match->length, match->exclusive);
     f->locks.erase(match);
     int err = 0;
-    if (length && !applyKernelLocks(f->fd, f->locks, offset, offset + length, false, &err)) {
+    if (length && !applyKernelLocks(kernelLockFd(*f), f->locks, offset, offset + length, false, &err)) {
         return fail(FALSE, win32FromErrno(err, ErrnoContext::Lock));
     }
     return TRUE;

@@ -158,7 +158,7 @@ std::string win32FromParsed(const ParsedPath& p) {
 using namespace gridplatform;
 
 GRIDPLATFORM_API BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
-    return createDirectory(mapPath(pathName));
+    return createDirectory(mapPath(pathName, false, NameLimit::Folder));
 }
 
 GRIDPLATFORM_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
@@ -184,9 +184,7 @@ GRIDPLATFORM_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) 
             return fail(FALSE, ERROR_INVALID_NAME);
         }
     }
-    // The limit is on characters; the UTF-8 form may be longer.
-    if (std::wcslen(pathName) > MAX_PATH) return fail(FALSE, ERROR_FILENAME_EXCED_RANGE);
-    return createDirectory(mapPath(utf8.c_str(), false, 4 * MAX_PATH));
+    return createDirectory(mapPath(utf8.c_str(), false, NameLimit::Folder));  // counts characters
 }
 
 GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
@@ -197,6 +195,10 @@ GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
     if (const DWORD err = existingEntry(t, &entry)) return fail(FALSE, err);
     const FileInfo& info = entry.info;
     if (!S_ISDIR(info.mode)) return fail(FALSE, ERROR_DIRECTORY);
+    // A read-only folder (the bit SetFileAttributesA stored) is not removed, as on Windows.
+    if (storedAttributes(entry.parent, entry.name(), info) & FILE_ATTRIBUTE_READONLY) {
+        return fail(FALSE, ERROR_ACCESS_DENIED);
+    }
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
     // The process's current directory is in use, as Windows' open handle to it is.
     struct stat cwd;
@@ -251,6 +253,10 @@ GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, D
     const FileInfo& info = source.info;
     // Renaming needs delete access: every open of the source must share it.
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
+    // A folder with something open below it that does not share deleting stays where it is.
+    if (S_ISDIR(info.mode) && openBelow(source.parent, source.name(), info.dev)) {
+        return fail(FALSE, ERROR_ACCESS_DENIED);
+    }
 
     Entry target;
     if (const DWORD err = resolveEntry(to, &target)) return fail(FALSE, err);

@@ -130,7 +130,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
         return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
     }
 
-    if (f->pattern.find_first_of("*?") == std::string::npos) {
+    if (f->pattern.find_first_of(kWildcards) == std::string::npos) {
         // A plain name: the entry of that name, found as every lookup finds names.
         FileInfo info;
         std::string name = f->pattern;

@@ -5,6 +5,8 @@
 // operation itself; no system call runs under either lock.
 #include "Internal.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <mutex>
 #include <shared_mutex>
@@ -125,6 +127,38 @@ std::shared_ptr<HandleObject> removeHandle(HANDLE handle, HandleObject::Type typ
         g_handles.erase(it);
     }
     return object;  // released (and its descriptor closed) outside the lock
+}
+
+namespace {
+
+// The name the kernel has for an open descriptor now (renames included), or empty.
+std::string currentName(const ProcPath& link) {
+    char buf[4096];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    return n > 0 && static_cast<std::size_t>(n) < sizeof buf ? std::string(buf, static_cast<std::size_t>(n))
+                                                              : std::string();
+}
+
+}  // namespace
+
+bool openBelow(int parent, const char* name, dev_t dev) {
+    // The candidates, kept alive (and their descriptors open) while they are looked at outside the lock.
+    std::vector<std::shared_ptr<HandleObject>> pinning;
+    {
+        std::shared_lock<std::shared_mutex> lock(g_handleMutex);
+        for (const auto& entry : g_handles) {
+            if (entry.second->pinningFd(dev) >= 0) pinning.push_back(entry.second);
+        }
+    }
+    if (pinning.empty()) return false;
+    const std::string parentName = currentName(procPath(parent));
+    if (parentName.empty()) return false;
+    const std::string folder = (parentName == "/" ? std::string() : parentName) + '/' + name + '/';
+    for (const auto& object : pinning) {
+        const int fd = object->pinningFd(dev);
+        if (fd >= 0 && currentName(procPath(fd)).compare(0, folder.size(), folder) == 0) return true;
+    }
+    return false;
 }
 
 // Windows' rule (IoCheckShareAccess): a new open conflicts when it asks for an access some earlier

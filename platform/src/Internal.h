@@ -84,7 +84,7 @@ struct ParsedPath {
 
 // Lexical parsing of a Win32 path: separators, '.', '..', trailing dots and spaces, invalid names.
 // A relative path is taken relative to `cwd` (a path in the same Win32 form GetCurrentDirectoryA
-// returns). With `allowWildcards`, '*' and '?' are accepted in the last component.
+// returns). With `allowWildcards`, the wildcards (kWildcards) are accepted in the last component.
 GRIDPLATFORM_INTERNAL ParsedPath parsePath(const char* path, std::string_view cwd, bool allowWildcards);
 
 // The POSIX path the parsed path maps to, without any file-system lookup; false when it is longer
@@ -170,9 +170,15 @@ struct Target {
     bool isShareRoot() const { return parsed.parts.empty(); }
 };
 
-// Parses `path` (null or empty -> 3, longer than `maxLength` -> 206), maps it and finds its share
+// How long a name may be, as Windows measures its full form (without the "\\?\" prefix, which
+// only the buffers limit, 206 beyond): `Name`, under MAX_PATH (260) characters, else 3; `Folder`,
+// a folder to create, under kMaxFolderName (248) characters, else 206.
+enum class NameLimit { Name, Folder };
+constexpr std::size_t kMaxFolderName = MAX_PATH - 12;
+
+// Parses `path` (null or empty -> 3, too long for `limit` -> 3 or 206), maps it and finds its share
 // (a missing server 53, a missing share 67).
-Target mapPath(const char* path, bool allowWildcards = false, std::size_t maxLength = MAX_PATH);
+Target mapPath(const char* path, bool allowWildcards = false, NameLimit limit = NameLimit::Name);
 // Finds the share of a parsed and written target (Target::share, Target::belowShare, or the error).
 void attachShare(Target* target);
 
@@ -236,9 +242,14 @@ bool wideLinks();
 using ProcPath = boost::static_strings::static_string<32 + 256>;
 ProcPath procPath(int fd, const char* name = nullptr);
 
+// The characters that make a search pattern's last component a pattern: '*' and '?', the DOS
+// wildcards '<', '>' and '"', and '|', which no name holds (the search finds nothing).
+constexpr const char* kWildcards = "*?<>\"|";
+
 // Whether `name` matches the search pattern `pattern` as FindFirstFileA matches it: without regard
 // to case, '*' any run, '?' one character (or none before a dot or at the end), '.' before a
-// wildcard or at the end also matching the end of the name, "*." names without a dot.
+// wildcard or at the end also matching the end of the name, "*." names without a dot; '<' any run
+// that does not take the name's last dot, '>' as '?', '"' a dot or the end of the name, '|' nothing.
 GRIDPLATFORM_INTERNAL bool matchesPattern(const char* name, const char* pattern);
 
 // ---- attributes and times ---------------------------------------------------------------------
@@ -288,12 +299,20 @@ struct HandleObject {
     enum class Type { File, Find };
     explicit HandleObject(Type t) : type(t) {}
     virtual ~HandleObject() = default;
+    // The descriptor of an open that keeps the folders above it from being renamed (a file or
+    // folder opened without FILE_SHARE_DELETE) on device `dev`; -1 for any other.
+    virtual int pinningFd(dev_t) const { return -1; }
     const Type type;
 };
 
 HANDLE insertHandle(std::shared_ptr<HandleObject> object);
 // The object behind `handle` if it is open and of `type`; null otherwise.
 std::shared_ptr<HandleObject> lookupHandle(HANDLE handle, HandleObject::Type type);
+// Whether a handle of this process opened without FILE_SHARE_DELETE names something below the
+// folder `name` of the directory `parent` (on device `dev`): Windows then refuses to rename the
+// folder. Costs a look at every open handle, and one readlink() of /proc/self/fd for each one
+// that pins folders on that device; nothing is kept per open.
+bool openBelow(int parent, const char* name, dev_t dev);
 // Removes `handle` if it is open and of `type`; returns the object or null.
 std::shared_ptr<HandleObject> removeHandle(HANDLE handle, HandleObject::Type type);
 

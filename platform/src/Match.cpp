@@ -16,31 +16,62 @@ bool sameChar(char a, char b) {
     return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
 }
 
-// Adds what position `p` reaches without taking a character, with `i` the name's next index, then
-// the same for every later position. Moves only go forward, so one pass gives the whole closure.
-// The DOS rules of Windows (FsRtlIsNameInExpression with '?' as DOS_QM, '*' before '.' as
-// DOS_STAR, '.' before a wildcard or at the end as DOS_DOT):
-// - a run of '*' may match nothing; followed by '.', it may not end past the name's last dot;
-// - '?' matches nothing at the end of the name or before a dot;
-// - a DOS dot matches the end of the name.
-void closure(const char* pat, std::size_t plen, const char* name, std::size_t nlen, std::size_t i,
-             std::ptrdiff_t lastDot, char* active) {
-    const char c = i < nlen ? name[i] : 0;
-    for (std::size_t p = 0; p < plen; ++p) {
-        if (!active[p]) continue;
+// What a pattern position stands for. Windows hands FindFirstFile's pattern to the file system with
+// '?' as DOS_QM, '*' before '.' as DOS_STAR and '.' before a wildcard or at the end as DOS_DOT, and
+// takes '<', '>' and '"' as written for DOS_STAR, DOS_QM and DOS_DOT (FsRtlIsNameInExpression).
+enum Kind : char { kLiteral, kStar, kDosStar, kDosQm, kDosDot, kNever };
+
+// The kind of every position, in one pass from the end (a run of '*' before '.' is DOS stars).
+void classify(const char* pat, std::size_t plen, char* kinds) {
+    bool beforeDot = false;  // the next character that is not '*' is '.'
+    for (std::size_t p = plen; p-- > 0;) {
         switch (pat[p]) {
-            case '*': {
-                std::size_t q = p;
-                while (q < plen && pat[q] == '*') ++q;
-                const bool dosStar = q < plen && pat[q] == '.';
-                if (!dosStar || lastDot < 0 || static_cast<std::ptrdiff_t>(i) <= lastDot) active[q] = 1;
+            case '*':
+                kinds[p] = beforeDot ? kDosStar : kStar;
+                continue;  // a run keeps what follows it
+            case '<':
+                kinds[p] = kDosStar;
                 break;
-            }
             case '?':
-                if (i == nlen || c == '.') active[p + 1] = 1;
+            case '>':
+                kinds[p] = kDosQm;
                 break;
             case '.':
-                if (i == nlen && (p + 1 == plen || pat[p + 1] == '*' || pat[p + 1] == '?')) active[p + 1] = 1;
+                kinds[p] = p + 1 == plen || pat[p + 1] == '*' || pat[p + 1] == '?' ? kDosDot : kLiteral;
+                break;
+            case '"':
+                kinds[p] = kDosDot;
+                break;
+            case '|':
+                kinds[p] = kNever;  // no name holds one on Windows
+                break;
+            default:
+                kinds[p] = kLiteral;
+                break;
+        }
+        beforeDot = pat[p] == '.';
+    }
+}
+
+// Adds what position `p` reaches without taking a character, with `i` the name's next index and `c`
+// the character there, then the same for every later position. Moves only go forward, so one pass
+// gives the whole closure.
+// - a star, DOS or not, may match nothing;
+// - a DOS question mark matches nothing at the end of the name or before a dot;
+// - a DOS dot matches the end of the name.
+void closure(const char* kinds, std::size_t plen, std::size_t nlen, char c, std::size_t i, char* active) {
+    for (std::size_t p = 0; p < plen; ++p) {
+        if (!active[p]) continue;
+        switch (kinds[p]) {
+            case kStar:
+            case kDosStar:
+                active[p + 1] = 1;
+                break;
+            case kDosQm:
+                if (i == nlen || c == '.') active[p + 1] = 1;
+                break;
+            case kDosDot:
+                if (i == nlen) active[p + 1] = 1;
                 break;
             default:
                 break;
@@ -48,23 +79,29 @@ void closure(const char* pat, std::size_t plen, const char* name, std::size_t nl
     }
 }
 
-// The positions reached from `active` by taking name[i].
-void step(const char* pat, std::size_t plen, char c, const char* active, char* next) {
+// The positions reached from `active` by taking `c`; `lastDot`: it is the name's last dot.
+void step(const char* pat, const char* kinds, std::size_t plen, char c, bool lastDot, const char* active,
+          char* next) {
     std::memset(next, 0, plen + 1);
     for (std::size_t p = 0; p < plen; ++p) {
         if (!active[p]) continue;
-        switch (pat[p]) {
-            case '*':
-                next[p] = 1;  // a star takes any character; where it may stop is closure()'s rule
+        switch (kinds[p]) {
+            case kStar:
+                next[p] = 1;
                 break;
-            case '?':
+            case kDosStar:
+                if (!lastDot) next[p] = 1;  // any character but the name's last dot
+                break;
+            case kDosQm:
                 if (c != '.') next[p + 1] = 1;
                 break;
-            case '.':
+            case kDosDot:
                 if (c == '.') next[p + 1] = 1;
                 break;
-            default:
+            case kLiteral:
                 if (sameChar(c, pat[p])) next[p + 1] = 1;
+                break;
+            default:
                 break;
         }
     }
@@ -79,22 +116,27 @@ bool matchesPattern(const char* name, const char* pattern) {
     const char* dot = std::strrchr(name, '.');
     const std::ptrdiff_t lastDot = dot ? dot - name : -1;
 
-    // Two rows of pattern positions; on the stack for any pattern a name component can hold.
-    char small[2][kMaxPatternOnStack + 1];
+    // Two rows of pattern positions and the positions' kinds; on the stack for any pattern a name
+    // component can hold.
+    char small[3][kMaxPatternOnStack + 1];
     std::vector<char> large;
     char* cur = small[0];
     char* next = small[1];
+    char* kinds = small[2];
     if (plen > kMaxPatternOnStack) {
-        large.resize(2 * (plen + 1));
+        large.resize(3 * (plen + 1));
         cur = large.data();
         next = cur + plen + 1;
+        kinds = next + plen + 1;
     }
+    classify(pattern, plen, kinds);
     std::memset(cur, 0, plen + 1);
     cur[0] = 1;
     for (std::size_t i = 0;; ++i) {
-        closure(pattern, plen, name, nlen, i, lastDot, cur);
+        const char c = i < nlen ? name[i] : 0;
+        closure(kinds, plen, nlen, c, i, cur);
         if (i == nlen) return cur[plen] != 0;
-        step(pattern, plen, name[i], cur, next);
+        step(pattern, kinds, plen, c, static_cast<std::ptrdiff_t>(i) == lastDot, cur, next);
         std::swap(cur, next);
     }
 }

@@ -22,15 +22,15 @@ bool isInvalidNameChar(char c, bool allowWildcards) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 32) return true;
     switch (c) {
+        case ':':
+            return true;
         case '<':
         case '>':
-        case ':':
         case '"':
         case '|':
-            return true;
         case '*':
         case '?':
-            return !allowWildcards;
+            return !allowWildcards;  // a search pattern's wildcards (kWildcards)
         default:
             return false;
     }
@@ -93,7 +93,7 @@ DWORD addComponent(std::string_view comp, bool lastComponent, bool allowWildcard
     };
     if (dotOrDotDot(comp)) return 0;
     const bool wildcardsHere = allowWildcards && lastComponent;
-    const bool pattern = wildcardsHere && comp.find_first_of("*?") != std::string_view::npos;
+    const bool pattern = wildcardsHere && comp.find_first_of(kWildcards) != std::string_view::npos;
     if (last && !pattern) {  // a search pattern keeps its dots: "*." means names without one
         while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.remove_suffix(1);
         if (comp.empty()) {
@@ -273,19 +273,49 @@ void setCurrentDirectory(const std::string& win32) {
     g_cwd = win32;
 }
 
-Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
+namespace {
+
+// Whether `path` starts with the long form's prefix "\\?\" (either separator).
+bool isLongForm(const char* path) {
+    return isSeparator(path[0]) && isSeparator(path[1]) && path[2] == '?' && isSeparator(path[3]);
+}
+
+std::size_t characters(std::string_view s) {
+    std::size_t n = 0;
+    for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // UTF-8 lead bytes
+    return n;
+}
+
+// The length in characters of the full Win32 name Windows forms before it looks a name up:
+// \\server\share\a\b (or /a/b), with a trailing separator where the caller gave one.
+std::size_t fullNameLength(const ParsedPath& parsed) {
+    std::size_t n = 0;
+    if (parsed.kind == ParsedPath::Kind::Unc) n = 3 + characters(parsed.server) + characters(parsed.share);
+    for (std::string_view part : parsed.parts) n += 1 + characters(part);
+    if (n == 0 || (parsed.trailingSeparator && !parsed.parts.empty())) ++n;
+    return n;
+}
+
+// The error for a name over `limit`'s length.
+DWORD tooLong(NameLimit limit) { return limit == NameLimit::Folder ? ERROR_FILENAME_EXCED_RANGE : ERROR_PATH_NOT_FOUND; }
+
+}  // namespace
+
+Target mapPath(const char* path, bool allowWildcards, NameLimit limit) {
     Target t;
     if (!path) {
         t.error = ERROR_PATH_NOT_FOUND;
         return t;
     }
     const std::size_t len = std::strlen(path);
-    if (len > maxLength) {
-        t.error = ERROR_FILENAME_EXCED_RANGE;
-        return t;
-    }
     if (len == 0) {
         t.error = ERROR_PATH_NOT_FOUND;
+        return t;
+    }
+    // The long form "\\?\UNC\..." is not held to MAX_PATH, only to what the buffers hold.
+    const bool longForm = len >= 4 && isLongForm(path);
+    if (len >= kPathCapacity) {
+        t.error = longForm ? DWORD(ERROR_FILENAME_EXCED_RANGE) : tooLong(limit);
         return t;
     }
     if (!isSeparator(path[0]) && !isDriveSpec(path)) {
@@ -296,7 +326,7 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
             std::lock_guard<std::mutex> lock(g_cwdMutex);
             const std::string& current = currentDirectoryLocked();
             if (current.size() > sizeof cwd) {
-                t.error = ERROR_FILENAME_EXCED_RANGE;
+                t.error = tooLong(limit);
                 return t;
             }
             cwdSize = current.size();
@@ -307,9 +337,15 @@ Target mapPath(const char* path, bool allowWildcards, std::size_t maxLength) {
         t.parsed = parsePath(path, std::string_view(), allowWildcards);
     }
     t.error = t.parsed.error;
+    // Windows measures the full name before anything looks at its parts: 260 characters and more
+    // (248 for a new folder, room for an 8.3 name) are refused. A part over 255 makes it that long.
+    if (!longForm && (t.error == ERROR_FILENAME_EXCED_RANGE ||
+                      (!t.error && fullNameLength(t.parsed) >= (limit == NameLimit::Folder ? kMaxFolderName : MAX_PATH)))) {
+        t.error = tooLong(limit);
+    }
     if (t.error) return t;
     if (!writePosix(t.parsed, uncRoot(), &t.posix)) {
-        t.error = ERROR_FILENAME_EXCED_RANGE;
+        t.error = longForm ? DWORD(ERROR_FILENAME_EXCED_RANGE) : tooLong(limit);
         return t;
     }
     attachShare(&t);

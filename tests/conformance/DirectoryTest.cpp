@@ -13,20 +13,38 @@ namespace {
 using namespace conformance;
 using gridtest::TestShare;
 
-class DirectoryTest : public TestShare {};
+class DirectoryTest : public TestShare {
+  protected:
+    // One search and what it must find.
+    struct FindRow {
+        const char* pattern;
+        std::set<std::string> names;
+        DWORD error;  // 18 when names were found and the search ran to its end
+        bool wineDiffers;
+        // Wine's answer where it differs, when known (wineError 0: not checked under Wine).
+        std::set<std::string> wineNames = {};
+        DWORD wineError = 0;
+    };
+    // `difference`: the named Wine difference the rows that differ meet, if any.
+    void expectFinds(std::initializer_list<FindRow> rows, WineDifference difference = WineDifference::Count) {
+        for (const FindRow& row : rows) {
+            SCOPED_TRACE(row.pattern);
+            const bool wine = row.wineDiffers && underWine();
+            if (wine && !row.wineError) continue;
+            const auto got = findNames(path(row.pattern));
+            const bool named = difference != WineDifference::Count;
+            EXPECT_EQ(got.first, wine && named ? wineOr(difference, row.names, row.wineNames) : row.names);
+            EXPECT_EQ(got.second, wine && named ? wineOr(difference, row.error, row.wineError) : row.error);
+        }
+    }
+};
 
 TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
     for (const char* f : {"a.txt", "b.TXT", "abc", "abc.d", "x.tar.gz"}) ASSERT_TRUE(writeFile(path(f), "abc"));
     ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
     using Names = std::set<std::string>;
     const Names all{".", "..", "a.txt", "abc", "abc.d", "b.TXT", "Sub", "x.tar.gz"};
-    struct Row {
-        const char* pattern;
-        Names names;
-        DWORD error;  // 18 when names were found and the search ran to its end
-        bool wineDiffers;
-    };
-    const Row rows[] = {
+    expectFinds({
         {"*", all, ERROR_NO_MORE_FILES, false},
         {"*.*", all, ERROR_NO_MORE_FILES, false},
         {"*.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
@@ -46,14 +64,32 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
         {"missing\\*", {}, ERROR_PATH_NOT_FOUND, false},
         // A file searched as a directory: Wine answers 123.
         {"a.txt\\*", {}, ERROR_DIRECTORY, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.pattern);
-        if (row.wineDiffers && underWine()) continue;
-        const auto got = findNames(path(row.pattern));
-        EXPECT_EQ(got.first, row.names);
-        EXPECT_EQ(got.second, row.error);
-    }
+    });
+}
+
+// '<', '>' and '"' in a search pattern are the DOS wildcards of the file system's matcher: '<' any
+// run that does not take the name's last dot, '>' one character (none before a dot or at the end),
+// '"' a dot or the end of the name. A '|' is taken as written and no name holds one.
+// Wine: WineDifference::DosWildcards ('<' and '"' plain characters, finding nothing here, '>'
+// exactly one character).
+TEST_F(DirectoryTest, FindTakesDosWildcards) {
+    for (const char* f : {"a.txt", "ab.txt", "b.c.txt", "abc", "noext", "x.y.z"}) ASSERT_TRUE(writeFile(path(f), "x"));
+    const DWORD none = ERROR_FILE_NOT_FOUND;
+    expectFinds({
+        {"<.txt", {"a.txt", "ab.txt", "b.c.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"a>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, true, {"ab.txt"}, ERROR_NO_MORE_FILES},
+        {"a>>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {">>>", {"abc"}, ERROR_NO_MORE_FILES, false},
+        {"<", {"abc", "noext"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"<.<", {".", "..", "a.txt", "ab.txt", "b.c.txt", "x.y.z"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"x\"y\"z", {"x.y.z"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"noext\"", {"noext"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"abc\"*", {"abc"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"a\"txt", {"a.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
+        {"x\"y", {}, ERROR_FILE_NOT_FOUND, false},
+        {"a|*", {}, ERROR_FILE_NOT_FOUND, false},
+        {"|", {}, ERROR_FILE_NOT_FOUND, false},
+    }, WineDifference::DosWildcards);
 }
 
 TEST_F(DirectoryTest, FindReportsAttributesSizesAndTimes) {
@@ -278,6 +314,69 @@ TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {
         SCOPED_TRACE(folder);
         EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(folder.c_str(), "grd", 0xABC, fixed) != 0; }),
                   failsWith(ERROR_DIRECTORY));
+    }
+}
+
+// A folder whose read-only attribute is set is not removed until the attribute is cleared.
+TEST_F(DirectoryTest, RemoveDirectoryRefusesAReadOnlyFolder) {
+    struct Row {
+        const char* name;
+        DWORD attributes;
+        Outcome removed;
+        bool wineDiffers;  // WineDifference::ReadOnlyFolderRemoved
+    };
+    const Row rows[] = {
+        {"read-only", FILE_ATTRIBUTE_READONLY, failsWith(ERROR_ACCESS_DENIED), true},
+        {"read-only and hidden", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, failsWith(ERROR_ACCESS_DENIED), true},
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, kOk, false},
+        {"normal", FILE_ATTRIBUTE_NORMAL, kOk, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+        ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), row.attributes));
+        const Outcome expected = row.wineDiffers ? wineOr(WineDifference::ReadOnlyFolderRemoved, row.removed, kOk)
+                                                 : row.removed;
+        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), expected);
+        if (exists(path("d"))) {
+            ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), FILE_ATTRIBUTE_NORMAL));
+            EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
+        }
+    }
+}
+
+// A folder is not renamed while something below it is open without FILE_SHARE_DELETE.
+TEST_F(DirectoryTest, MoveFileRefusesAFolderWithAnOpenFileBelow) {
+    struct Row {
+        const char* name;
+        const char* open;  // below the folder "d"
+        DWORD access;
+        DWORD share;
+        Outcome moved;
+        bool wineDiffers;  // WineDifference::FolderRenamedOverOpenFile
+    };
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const Row rows[] = {
+        {"a file in it", "d\\f", GENERIC_READ, all, failsWith(ERROR_ACCESS_DENIED), true},
+        {"a file deeper down", "d\\sub\\g", GENERIC_WRITE, 0, failsWith(ERROR_ACCESS_DENIED), true},
+        {"a file that shares deleting", "d\\f", GENERIC_READ, all | FILE_SHARE_DELETE, kOk, false},
+        {"a file beside it", "e", GENERIC_READ, 0, kOk, false},
+    };
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(path("d\\sub").c_str(), nullptr));
+    for (const char* f : {"d\\f", "d\\sub\\g", "e"}) ASSERT_TRUE(writeFile(path(f), "x"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleCloser h;
+        ASSERT_EQ(openInto(h, path(row.open), row.access, row.share), kOk);
+        const Outcome expected =
+            row.wineDiffers ? wineOr(WineDifference::FolderRenamedOverOpenFile, row.moved, kOk) : row.moved;
+        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(path("d").c_str(), path("renamed").c_str(), 0); }), expected);
+        ASSERT_TRUE(h.close());
+        if (exists(path("renamed"))) {
+            ASSERT_TRUE(MoveFileExA(path("renamed").c_str(), path("d").c_str(), 0));
+        }
+        EXPECT_EQ(readFile(path(row.open)), "x");
     }
 }
 

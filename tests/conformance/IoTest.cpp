@@ -1,6 +1,7 @@
 // ReadFile / WriteFile, the file pointer, sizes, SetEndOfFile and byte-range locks.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "Conformance.h"
@@ -138,6 +139,35 @@ TEST_F(IoTest, OffsetReadsAndWritesOnASynchronousHandle) {
     EXPECT_EQ(n, 0u);
 }
 
+// An OVERLAPPED whose two halves are 0xFFFFFFFF writes at the end of the file, wherever that is.
+TEST_F(IoTest, WriteAtOffsetAllOnesAppends) {
+    struct Row {
+        const char* name;
+        DWORD offset, offsetHigh;
+        const char* data;
+        Outcome expected;
+        std::string content;  // the file afterwards
+        LONGLONG pointer;     // the file pointer afterwards: after what was written
+    };
+    const Row rows[] = {
+        {"both halves all ones: at the end", 0xFFFFFFFFu, 0xFFFFFFFFu, "end", kOk, std::string(100, 'a') + "end", 103},
+        {"again: at the new end", 0xFFFFFFFFu, 0xFFFFFFFFu, "!", kOk, std::string(100, 'a') + "end!", 104},
+        {"an ordinary offset", 2, 0, "bb", kOk, "aabb" + std::string(96, 'a') + "end!", 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        OVERLAPPED ov{};
+        ov.Offset = row.offset;
+        ov.OffsetHigh = row.offsetHigh;
+        DWORD n = 0;
+        const DWORD size = static_cast<DWORD>(std::strlen(row.data));
+        EXPECT_EQ(outcomeOf([&] { return WriteFile(h_, row.data, size, &n, &ov); }), row.expected);
+        EXPECT_EQ(n, size);
+        EXPECT_EQ(readFile(file_), row.content);
+        EXPECT_EQ(position(), row.pointer);
+    }
+}
+
 TEST_F(IoTest, SetEndOfFileTruncatesAndExtendsAtThePointer) {
     for (DWORD position : {40u, 4096u, 0u}) {  // shorter, longer, empty
         SCOPED_TRACE(position);
@@ -189,6 +219,7 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
         Op op;
         DWORD offset, length, flags;
         Outcome expected;
+        DWORD offsetHigh = 0;
     };
     // Wine answers an unlock of a range not locked with 33; Windows with 158.
     const Outcome violation = failsWith(ERROR_LOCK_VIOLATION),
@@ -230,6 +261,14 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
         {"locks go with their handle", {{1, Lock, 0, 10, X, kOk}, {1, Close, 0, 0, 0, kOk}, {2, Lock, 0, 10, X, kOk}}},
         {"ranges past the end of the file lock too",
          {{1, Lock, 1000000, 10, X, kOk}, {2, Lock, 1000005, 1, S, violation}}},
+        {"a range at 2^63 locks and keeps other handles out",
+         {{1, Lock, 0, 1, X, kOk, 0x80000000u},
+          {2, Lock, 0, 1, S, violation, 0x80000000u},
+          {2, Lock, 0, 1, X, kOk},
+          {1, Unlock, 0, 1, 0, kOk, 0x80000000u},
+          {2, Lock, 0, 1, S, kOk, 0x80000000u}}},
+        {"shared locks at the top of the range coexist",
+         {{1, Lock, 0xFFFFFFF0u, 4, S, kOk, 0xFFFFFFFFu}, {2, Lock, 0xFFFFFFF0u, 4, S, kOk, 0xFFFFFFFFu}}},
     };
     for (const Scenario& sc : scenarios) {
         SCOPED_TRACE(sc.name);
@@ -241,6 +280,7 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
             SCOPED_TRACE("step " + std::to_string(index++));
             OVERLAPPED ov{};
             ov.Offset = step.offset;
+            ov.OffsetHigh = step.offsetHigh;
             HANDLE h = handles[step.handle].h;
             Outcome got{};
             switch (step.op) {
@@ -256,6 +296,32 @@ TEST_F(IoTest, LockFileExFollowsWin32Rules) {
             }
             EXPECT_EQ(got, step.expected);
         }
+    }
+}
+
+// Locking needs a handle that may read or write the file (Wine: WineDifference::LockWithoutAccess).
+TEST_F(IoTest, LockFileExNeedsReadOrWriteAccess) {
+    struct Row {
+        const char* name;
+        DWORD access;
+        Outcome expected;
+        Outcome wine;
+    };
+    const Row rows[] = {
+        {"no access", 0, failsWith(ERROR_ACCESS_DENIED), kOk},
+        {"attributes only", FILE_READ_ATTRIBUTES, failsWith(ERROR_ACCESS_DENIED), kOk},
+        {"read", GENERIC_READ, kOk, kOk},
+        {"write", GENERIC_WRITE, kOk, kOk},
+        {"read and write", GENERIC_READ | GENERIC_WRITE, kOk, kOk},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleCloser h;
+        ASSERT_EQ(openInto(h, file_, row.access, FILE_SHARE_READ | FILE_SHARE_WRITE), kOk);
+        OVERLAPPED ov{};
+        ov.Offset = 4096;
+        EXPECT_EQ(outcomeOf([&] { return LockFileEx(h.h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov); }),
+                  wineOr(WineDifference::LockWithoutAccess, row.expected, row.wine));
     }
 }
 

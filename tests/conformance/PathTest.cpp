@@ -2,6 +2,8 @@
 // and the same answer from every call that looks a name up.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "Conformance.h"
 
 namespace {
@@ -54,7 +56,6 @@ std::vector<NameRow> nameRows(const std::string& dir) {
         {"'\"' in the name", dir + "\\a\"b", Finds::Error, ERROR_INVALID_NAME, false},
         {"'*' in the name", dir + "\\a*b", Finds::Error, ERROR_INVALID_NAME, false},
         {"'?' in the name", dir + "\\a?b", Finds::Error, ERROR_INVALID_NAME, false},
-        {"longer than MAX_PATH", dir + "\\" + std::string(300, 'n'), Finds::Error, ERROR_FILENAME_EXCED_RANGE, false},
         // Wine maps \\server\share onto a directory tree and cannot tell a missing server or share
         // from a missing directory; Windows answers 53 and 67.
         {"missing share", server + "\\nosuchshare\\f", Finds::Error, ERROR_BAD_NET_NAME, true},
@@ -94,6 +95,100 @@ TEST_F(PathTest, EveryLookupReadsANameTheSameWay) {
     }
     EXPECT_FALSE(exists(path("moved")));
     EXPECT_FALSE(exists(path("copied")));
+}
+
+// A name of `length` characters in full: the test's directory and one name of 'n's after it.
+std::string nameOfLength(const std::string& dir, std::size_t length) {
+    return dir + "\\" + std::string(length - dir.size() - 1, 'n');
+}
+
+// Windows measures the full name before it looks at its parts: 260 characters and more are
+// refused (3), a folder to create from 248 characters on (206, room for an 8.3 name). The long form
+// "\\?\UNC\..." is not held to those. Wine: WineDifference::AnsiNameLength.
+TEST_F(PathTest, LongNamesAreRefusedAsWindowsMeasuresThem) {
+    enum Call { Attributes, Open, Delete, Find, CreateFolder };
+    struct Row {
+        const char* name;
+        Call call;
+        std::size_t length;  // of the full name
+        Outcome expected;
+        Outcome wine;  // under WineDifference::AnsiNameLength (else the same)
+    };
+    const Outcome missing = failsWith(ERROR_FILE_NOT_FOUND), tooLong = failsWith(ERROR_PATH_NOT_FOUND),
+                  overFolder = failsWith(ERROR_FILENAME_EXCED_RANGE);
+    const Outcome wineOver260 = failsWith(ERROR_FILENAME_EXCED_RANGE);
+    const Row rows[] = {
+        {"attributes, 259 characters", Attributes, 259, missing, missing},
+        {"attributes, 260 characters", Attributes, 260, tooLong, missing},
+        {"attributes, 300 characters", Attributes, 300, tooLong, wineOver260},
+        {"open, 259 characters", Open, 259, missing, missing},
+        {"open, 260 characters", Open, 260, tooLong, missing},
+        {"open, 300 characters", Open, 300, tooLong, wineOver260},
+        {"delete, 260 characters", Delete, 260, tooLong, missing},
+        {"search, 259 characters", Find, 259, missing, missing},
+        {"search, 260 characters", Find, 260, tooLong, missing},
+        {"new folder, 247 characters", CreateFolder, 247, kOk, kOk},
+        {"new folder, 248 characters", CreateFolder, 248, overFolder, kOk},
+        {"new folder, 259 characters", CreateFolder, 259, overFolder, kOk},
+        {"new folder, 300 characters", CreateFolder, 300, overFolder, wineOver260},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A name over 255 characters in one part is judged by its full length all the same.
+        const std::string name = nameOfLength(dir(), row.length);
+        ASSERT_EQ(name.size(), row.length);
+        const char* p = name.c_str();
+        Outcome got{};
+        switch (row.call) {
+            case Attributes:
+                got = outcomeOf([&] { return GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES; });
+                break;
+            case Open: {
+                HandleCloser h;
+                got = openInto(h, name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+                break;
+            }
+            case Delete:
+                got = outcomeOf([&] { return DeleteFileA(p); });
+                break;
+            case Find: {
+                const auto found = findNames(name);
+                got = {!found.first.empty(), found.second};
+                break;
+            }
+            case CreateFolder:
+                got = outcomeOf([&] { return CreateDirectoryA(p, nullptr); });
+                if (got.ok) {
+                    EXPECT_TRUE(RemoveDirectoryA(p));
+                }
+                break;
+        }
+        EXPECT_EQ(got, wineOr(WineDifference::AnsiNameLength, row.expected, row.wine));
+    }
+}
+
+// The long form reaches names of any length: folders and a file 300 characters deep and more.
+TEST_F(PathTest, TheLongFormReachesLongerNames) {
+    std::string name = "\\\\?\\UNC\\" + dir().substr(2);
+    std::vector<std::string> folders;
+    while (name.size() < 300) {
+        name += "\\" + std::string(40, 'd');
+        folders.push_back(name);
+    }
+    const std::string file = name + "\\f.txt";
+    const Outcome over260 = wineOr(WineDifference::AnsiNameLength, kOk, failsWith(ERROR_FILENAME_EXCED_RANGE));
+    for (const std::string& folder : folders) {
+        const Outcome expected = folder.size() > MAX_PATH ? over260 : kOk;
+        EXPECT_EQ(outcomeOf([&] { return CreateDirectoryA(folder.c_str(), nullptr); }), expected) << folder.size();
+    }
+    HandleCloser h;
+    EXPECT_EQ(openInto(h, file, GENERIC_WRITE, 0, CREATE_NEW),
+              wineOr(WineDifference::AnsiNameLength, succeedsWith(0), failsWith(ERROR_FILENAME_EXCED_RANGE)));
+    h.close();
+    EXPECT_EQ(outcomeOf([&] { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }), over260);
+    EXPECT_EQ(outcomeOf([&] { return DeleteFileA(file.c_str()); }), over260);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveDirectoryA(it->c_str());
+    EXPECT_FALSE(exists(folders.front()));
 }
 
 TEST_F(PathTest, CaseInsensitiveNamesNeverCreateASecondFile) {
