@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -171,6 +178,53 @@ TEST_F(EscapeTest, WideLinksFollowLinksOutButNotDots) {
     EXPECT_EQ(readFile(path("out\\" + victim_)), "outside");
     EXPECT_EQ(readFile(path("file")), "outside");
     EXPECT_EQ(readFile(s + "...\\...\\" + victim_), "inside");
+}
+
+// Where openat2 is refused (a seccomp filter, as some container runtimes install, or a kernel before
+// 5.6), names are walked one component at a time and no link is followed at all: the ones that lead
+// out stay refused, and so is the one that stays inside. A forked child installs the filter, since
+// it cannot be taken back.
+TEST_F(EscapeTest, WithoutOpenat2NoLinkIsFollowed) {
+    const std::string s = gridtest::shareRoot() + "\\";
+    const std::string d = dir().substr(s.size()) + "\\";
+    ASSERT_TRUE(CreateDirectoryA((dir() + "\\sub").c_str(), nullptr));
+    ASSERT_TRUE(writeFile(dir() + "\\sub\\f.txt", "deeper"));
+    const struct {
+        std::string name;
+        std::string reads;
+    } rows[] = {
+        {s + victim_, "inside"},          {s + d + "sub\\f.txt", "deeper"}, {s + d + "SUB\\F.TXT", "deeper"},
+        {s + d + "out\\" + victim_, "<error 5>"}, {s + d + "up\\" + victim_, "<error 5>"}, {s + d + "file", "<error 5>"},
+        {s + d + "in", "<error 5>"},
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+            _exit(100);
+        }
+        int wrong = 0;
+        for (const auto& row : rows) {
+            const std::string got = readFile(row.name);
+            if (got != row.reads) {
+                std::fprintf(stderr, "%s: read %s, expected %s\n", row.name.c_str(), got.c_str(), row.reads.c_str());
+                ++wrong;
+            }
+        }
+        _exit(wrong);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended with signal " << WTERMSIG(status);
+    ASSERT_NE(WEXITSTATUS(status), 100) << "the seccomp filter could not be installed";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "rows read otherwise than expected (listed above)";
 }
 
 TEST_F(EscapeTest, SearchesListOnlyTheShare) {
