@@ -113,6 +113,20 @@ void checkOutside(const std::string& name) {
     check(same);
 }
 
+// Removes what the creating calls made inside, through descriptors: by name it could miss, since
+// "xl" may be the inside directory when a call makes something and the link when it is removed.
+void removeMade() {
+    removeNew(g_share, {"dir", "out", "dl", "dr", "dm", "x", "xl"});
+    removeNew(g_x, {"sub", "victim.txt"});
+    for (const auto& [fd, sub, keep] : {std::tuple{g_share, "dir", std::set<std::string>{"file.txt", "up", "in"}},
+                                        std::tuple{g_x, "sub", std::set<std::string>{}}}) {
+        const int dir = openat(fd, sub, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        check(dir >= 0);
+        removeNew(dir, keep);
+        close(dir);
+    }
+}
+
 // All the calls on one name, on the calling thread (inside the fuzz root).
 void attack(const std::string& name) {
     const gridplatform::Target t = gridplatform::mapPath(name.c_str());
@@ -140,9 +154,10 @@ void attack(const std::string& name) {
         if (!below(opened, kShare)) std::fprintf(stderr, "\"%s\" opened %s\n", name.c_str(), opened.c_str());
         check(below(opened, kShare));
         CloseHandle(h);
-        if (created) DeleteFileA(name.c_str());
+        if (created) removeMade();
     }
-    // A search lists nothing from outside: "outside.txt", "srv" and "secret.txt" exist only outside.
+    // A search lists nothing from outside: "outside.txt", "srv" and "secret.txt" exist only outside
+    // (what the opens above made inside is gone again).
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(name.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -161,15 +176,7 @@ void attack(const std::string& name) {
     }
     CreateDirectoryA(name.c_str(), nullptr);
     checkOutside(name);
-    removeNew(g_share, {"dir", "out", "dl", "dr", "dm", "x", "xl"});
-    removeNew(g_x, {"sub", "victim.txt"});
-    for (const auto& [fd, sub, keep] : {std::tuple{g_share, "dir", std::set<std::string>{"file.txt", "up", "in"}},
-                                        std::tuple{g_x, "sub", std::set<std::string>{}}}) {
-        const int dir = openat(fd, sub, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        check(dir >= 0);
-        removeNew(dir, keep);
-        close(dir);
-    }
+    removeMade();
 }
 
 // The calling thread: its own root directory, the fuzz root, then one input after another.
