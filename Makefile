@@ -7,7 +7,7 @@
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 #   make soak   the integrity workload at length: SOAK_SEEDS seeds per fault mode (default 1000) and a
 #               SOAK_MIB transfer (default 256), with a summary per part
-#   make dist   the release presets and their CPack archives (ZIP for Windows, .deb and .tar.gz for Linux)
+#   make dist   the release presets and their packages (ZIP and MSI for Windows, .deb and .tar.gz for Linux)
 # Both are idempotent: a second run installs nothing and rebuilds only what changed.
 
 .PHONY: demo test soak dist test-package deps build-linux test-linux test-linux-asan test-linux-tsan test-windows test-outage build-fuzz test-fuzz fuzz
@@ -72,8 +72,10 @@ test-package: deps
 dist: deps
 	cmake --workflow --preset linux-release
 	cmake --workflow --preset windows-release
+	cmake --build --preset windows-release --target msi
 	@echo "archives:"
-	@for f in build/linux-release/dist/*.deb build/linux-release/dist/*.tar.gz build/windows-release/dist/*.zip; do \
+	@for f in build/linux-release/dist/*.deb build/linux-release/dist/*.tar.gz build/windows-release/dist/*.zip \
+		build/windows-release/dist/*.msi; do \
 		printf '  %-60s %9s bytes  sha256 %s\n' "$$f" "$$(stat -c %s "$$f")" "$$(sha256sum "$$f" | cut -d' ' -f1)"; \
 	done
 	@printf '  release GridApi.dll (stripped, as shipped): %s bytes\n' \

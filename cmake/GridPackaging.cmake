@@ -1,4 +1,5 @@
-# make dist: CPack archives of an installed release build. Windows: a ZIP; Linux: a .deb and a .tar.gz.
+# make dist: CPack archives of an installed release build. Windows: a ZIP (and the MSI of the msi
+# target); Linux: a .deb and a .tar.gz.
 # Every component but the debug files goes in (the host stand-in too: gridctl needs it).
 set(CPACK_PACKAGE_NAME GridApi)
 set(CPACK_PACKAGE_VENDOR "GridApi")
@@ -29,3 +30,15 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 include(CPack)
+
+if(WIN32)
+    # make dist: the Windows Installer package beside the ZIP, made with wixl and msitools.
+    add_custom_target(msi
+        COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DVERSION=${PROJECT_VERSION}
+                "-DEVENT_SOURCE=${GRID_EVENT_SOURCE}" "-DSUMMARY=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
+                -DOUTPUT=${CPACK_OUTPUT_FILE_PREFIX}/GridApi-${PROJECT_VERSION}-x64.msi
+                -DSTAGE=${PROJECT_BINARY_DIR}/msi-stage -P ${PROJECT_SOURCE_DIR}/cmake/GridMsi.cmake
+        DEPENDS GridApi StravoHost gridctl
+        COMMENT "Windows Installer package GridApi-${PROJECT_VERSION}-x64.msi"
+        VERBATIM)
+endif()

@@ -8,7 +8,7 @@ deps="$root/.deps"
 
 packages=(
     cmake make g++ pkg-config xz-utils dpkg-dev
-    g++-mingw-w64-x86-64-posix wine64
+    g++-mingw-w64-x86-64-posix wine64 wixl msitools
     libboost-dev libboost-filesystem-dev libboost-system-dev libboost-thread-dev
     libsqlite3-dev googletest libbenchmark-dev tcl
     clang libclang-rt-14-dev
