@@ -379,4 +379,64 @@ TEST_F(GridctlTest, CtrlCStopsTransfersAndWalksAndRemovesPartialOutput) {
     std::signal(SIGINT, SIG_DFL);
 }
 
+// Every code has its name, beyond the codes of shares too (from winerror.h), and its text.
+TEST(GridctlErrors, EveryCodeHasItsNameAndText) {
+    const std::pair<std::uint32_t, const char*> rows[] = {{2, "ERROR_FILE_NOT_FOUND"},
+                                                          {161, "ERROR_BAD_PATHNAME"},
+                                                          {17, "ERROR_NOT_SAME_DEVICE"},
+                                                          {1450, "ERROR_NO_SYSTEM_RESOURCES"},
+                                                          {0xFFFFFFF0u, "ERROR_4294967280"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(gridctl::errorName(row.first), row.second);
+        EXPECT_FALSE(gridctl::errorMessage(row.first).empty()) << row.first;
+    }
+    EXPECT_NE(gridctl::errorMessage(2).find("cannot find the file"), std::string::npos);
+}
+
+// Shell words of an example: blanks separate them, single quotes keep everything, "#" ends them.
+std::vector<std::string> shellWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, inWord = false;
+    for (char c : line + " ") {
+        if (c == '\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (quoted || (c != ' ' && c != '#')) {
+            word += c;
+            inWord = true;
+        } else {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+            if (c == '#') break;
+        }
+    }
+    return words;
+}
+
+// Every command line the README and docs/gridctl.md show (their code blocks' lines that start
+// with "gridctl ", not a line of output, not a synopsis with [...]) is one gridctl accepts.
+TEST(GridctlDocs, EveryExampleIsACommandLineGridctlAccepts) {
+    for (const char* doc : {"README.md", "docs/gridctl.md"}) {
+        std::ifstream in(std::string(GRID_SOURCE_DIR) + "/" + doc);
+        ASSERT_TRUE(in) << doc;
+        std::string line;
+        int examples = 0;
+        while (std::getline(in, line)) {
+            const std::string::size_type at = line.find_first_not_of(' ');
+            if (at == std::string::npos || at < 4 || line.compare(at, 8, "gridctl ") != 0 ||
+                line.find('[') != std::string::npos)
+                continue;
+            const std::vector<std::string> args = shellWords(line.substr(at));
+            if (args.size() < 2 || args[1].back() == ':') continue;
+            std::ostringstream out, err;
+            EXPECT_EQ(gridctl::parseArguments(args, out, err), gridctl::parsedToRun)
+                << doc << ": " << line << err.str();
+            ++examples;
+        }
+        EXPECT_GE(examples, 3) << doc;
+    }
+}
+
 }  // namespace

@@ -269,7 +269,8 @@ class Drill {
         nlohmann::json byCode = nlohmann::json::object(), perCode = nlohmann::json::object();
         std::ostringstream table;
         table << "  " << std::left << std::setw(34) << "error" << std::right << std::setw(8) << "faults" << std::setw(9)
-              << "retries" << std::setw(14) << "re-creations\n";
+              << "retries" << std::setw(14) << "re-creations"
+              << "\n";
         for (const auto& entry : perCode_) {
             const std::string name = std::to_string(entry.first) + " " + errorName(entry.first);
             table << "  " << std::left << std::setw(34) << name << std::right << std::setw(8) << entry.second.faults

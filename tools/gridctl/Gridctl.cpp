@@ -119,7 +119,9 @@ int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::os
     app.add_option("--plugin", session.pluginPath, "the plug-in to load (default: the one beside this program)");
     app.add_flag("--json", session.json, "print every result and failure as one JSON document on stdout");
     app.add_option("--log", session.logFile,
-                   "append the library's log lines to this file (default: " + defaultLogFile() + ")")
+                   "append the library's log lines to this file (default: gridctl.log in the user's state "
+                   "directory, else in the temporary directory; here " +
+                       defaultLogFile() + ")")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("-v,--verbose", options.verbose, "print the library's log lines on stderr too");
     app.add_flag("-q,--quiet", options.quiet, "print errors only: no waiting line, progress or notes");

@@ -225,9 +225,21 @@ void requestCancel() { cancelFlag.store(true); }
 bool cancelRequested() { return cancelFlag.load(); }
 void resetCancel() { cancelFlag.store(false); }
 
+// Every name winerror.h gives, by code (made by the build from mingw-w64's header).
+struct ErrorName {
+    std::uint32_t code;
+    const char* name;
+};
+const ErrorName allErrorNames[] = {
+#include "ErrorNames.inc"
+};
+
 std::string errorName(std::uint32_t code) {
-    const KnownError* known = findError(code);
-    return known ? known->name : "ERROR_" + std::to_string(code);
+    if (const KnownError* known = findError(code)) return known->name;
+    for (const ErrorName& entry : allErrorNames) {
+        if (entry.code == code) return entry.name;
+    }
+    return "ERROR_" + std::to_string(code);
 }
 
 std::string errorMessage(std::uint32_t code) {
