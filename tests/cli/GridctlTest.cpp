@@ -390,7 +390,9 @@ TEST(GridctlErrors, EveryCodeHasItsNameAndText) {
         EXPECT_EQ(gridctl::errorName(row.first), row.second);
         EXPECT_FALSE(gridctl::errorMessage(row.first).empty()) << row.first;
     }
-    EXPECT_NE(gridctl::errorMessage(2).find("cannot find the file"), std::string::npos);
+    // The codes of shares have their own text (the system's on Windows), not the fallback.
+    for (std::uint32_t code : {2u, 67u, 121u, 161u})
+        EXPECT_EQ(gridctl::errorMessage(code).find("not in gridctl's table"), std::string::npos) << code;
 }
 
 // Shell words of an example: blanks separate them, single quotes keep everything, "#" ends them.

@@ -603,10 +603,11 @@ class FileCommands {
     }
 
     // Reads a file of the share through the object in chunks, handing each to sink; a sink that
-    // fails ends it. target: the local file sink writes (removed on failure unless kept), or "".
+    // fails ends it. target: the local file sink writes (closed through local, then removed on
+    // failure unless kept: Windows removes no open file), or "".
     template <class Sink>
     int readRemote(const char* command, const std::string& remote, Sink sink, std::uint64_t& bytes,
-                   const std::string& target, bool keep = false) {
+                   const std::string& target, bool keep = false, std::ofstream* local = nullptr) {
         FileServicesHandle file = openRemote(remote, false);
         if (!valid(file)) return s.fail(command, remote, lastError());
         LARGE_INTEGER size = {};
@@ -623,6 +624,7 @@ class FileCommands {
             // A sink that failed: the caller says why.
             return how == Pumped::readFailed ? s.fail(command, remote, code, done) : exitFailed;
         }
+        if (local) local->close();
         return unfinished(command, how, remote, code, done, static_cast<std::uint64_t>(size.QuadPart), target, keep,
                           false);
     }
@@ -631,9 +633,10 @@ class FileCommands {
         std::ofstream out(local, std::ios::binary | std::ios::trunc);
         if (!out) return s.error("get", "cannot create local file " + local, exitFailed, "local");
         auto write = [&out](const char* data, DWORD size) { return static_cast<bool>(out.write(data, size)); };
-        const int rc = readRemote("get", remote, write, bytes, local, keep);
+        const int rc = readRemote("get", remote, write, bytes, local, keep, &out);
         if (rc != exitOk) return rc;
-        if (!out.flush()) return unfinished("get", Pumped::writeFailed, remote, 0, bytes, bytes, local, keep, false);
+        out.close();
+        if (!out) return unfinished("get", Pumped::writeFailed, remote, 0, bytes, bytes, local, keep, false);
         return exitOk;
     }
 
