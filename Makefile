@@ -29,15 +29,15 @@ demo: deps
 	@{ cmake --preset linux && cmake --build --preset linux --target gridctl; } >$(DEMO)/build.log 2>&1 || \
 		{ cat $(DEMO)/build.log; exit 1; }
 	@if [ ! -f $(DEMO)/settings.db ]; then \
-		$(GRIDCTL) settings set FileRetryWaitError 3 && $(GRIDCTL) settings set NumRetriesOnAccessDenied 9; fi
+		$(GRIDCTL) settings set FileRetryWaitError 3 >/dev/null && \
+		$(GRIDCTL) settings set NumRetriesOnAccessDenied 9 >/dev/null; fi
 	@$(GRIDCTL) policy
 	@$(GRIDCTL) drill '\\demo\share' --size 64
-	@$(GRIDCTL) mkdir $(ROUND)
+	@$(GRIDCTL) mkdir -p $(ROUND)'\archive'
 	@$(GRIDCTL) put README.md $(ROUND)'\README.md'
 	@$(GRIDCTL) cp $(ROUND)'\README.md' $(ROUND)'\copy.md'
-	@$(GRIDCTL) mkdir $(ROUND)'\archive'
 	@$(GRIDCTL) mv $(ROUND)'\copy.md' $(ROUND)'\archive\moved.md'
-	@$(GRIDCTL) ls $(ROUND)
+	@$(GRIDCTL) ls $(ROUND)'\*.md'
 	@$(GRIDCTL) stat $(ROUND)'\archive\moved.md'
 	@$(GRIDCTL) rm -r $(ROUND)
 

@@ -248,8 +248,8 @@ void clearDatabaseStore() {
 }  // namespace StravoHostInternal
 
 std::unique_ptr<CGlobalSettingHelper> CDBFactoryRetriever::create() {
-    return std::unique_ptr<CGlobalSettingHelper>(
-        new StravoHostInternal::RangeCheckedHelper<&StravoHostInternal::readDatabase>());
+    return StravoHostInternal::withOverrides(std::unique_ptr<CGlobalSettingHelper>(
+        new StravoHostInternal::RangeCheckedHelper<&StravoHostInternal::readDatabase>()));
 }
 
 namespace StravoHostControl {

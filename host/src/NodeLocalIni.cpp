@@ -131,8 +131,8 @@ void clearNodeLocalStore() {
 }  // namespace StravoHostInternal
 
 std::unique_ptr<CGlobalSettingHelper> CRegFactoryRetriever::create() {
-    return std::unique_ptr<CGlobalSettingHelper>(
-        new StravoHostInternal::RangeCheckedHelper<&StravoHostInternal::readNodeLocal>());
+    return StravoHostInternal::withOverrides(std::unique_ptr<CGlobalSettingHelper>(
+        new StravoHostInternal::RangeCheckedHelper<&StravoHostInternal::readNodeLocal>()));
 }
 
 namespace StravoHostControl {

@@ -80,7 +80,8 @@ void clearNodeLocalStore() {
 }  // namespace StravoHostInternal
 
 std::unique_ptr<CGlobalSettingHelper> CRegFactoryRetriever::create() {
-    return std::unique_ptr<CGlobalSettingHelper>(new StravoHostInternal::NodeLocalHelper());
+    return StravoHostInternal::withOverrides(
+        std::unique_ptr<CGlobalSettingHelper>(new StravoHostInternal::NodeLocalHelper()));
 }
 
 namespace StravoHostControl {

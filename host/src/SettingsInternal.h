@@ -50,6 +50,9 @@ void addTemporaryRegistryKey(const std::string& key);
 // later read opens it again).
 void closeDatabaseReads();
 
+// The reader of one store behind the in-memory layer of StravoHostControl::setSettingOverride.
+std::unique_ptr<CGlobalSettingHelper> withOverrides(std::unique_ptr<CGlobalSettingHelper> store);
+
 // Empties each side's store (for StravoHostControl::clearAllSettings).
 void clearDatabaseStore();
 void clearNodeLocalStore();

@@ -93,6 +93,7 @@ void restoreSleep() {
 void resetToDefaults() {
     StravoHostInternal::resetLog();
     StravoHostInternal::resetSettings();
+    clearSettingOverrides();
     StravoHostInternal::resetSleep();
     StravoHostInternal::resetVerifiedMove();
 }

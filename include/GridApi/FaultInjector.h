@@ -9,6 +9,7 @@
 // host): a call sees the fault either before or after the change.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,18 @@ enum class FaultMode {
     // share's reply is lost. ReadFile and WriteFile report 0 bytes, as Win32 leaves the count on a
     // failure. A handle that CreateFileA or FindFirstFileA made is closed again, as the dropped
     // session closes the server's open; what the call did to the file stays.
-    lostAnswer
+    lostAnswer,
+    // Each failing call draws one of the two above, alike (from the fault's generator).
+    eitherWay
+};
+
+// What one call's fault has seen since it was added.
+struct FaultCounts {
+    std::uint64_t calls = 0;
+    std::uint64_t injected = 0;
+    std::uint64_t failedBefore = 0;
+    std::uint64_t answersLost = 0;
+    std::map<DWORD, std::uint64_t> byError;  // injected failures per Win32 error
 };
 
 struct GRIDAPI_API Fault {
@@ -60,6 +72,8 @@ class GRIDAPI_API FaultInjector {
     // Calls of the named function seen since its fault was added, and how many of them failed.
     static std::uint64_t calls(const std::string& call);
     static std::uint64_t injected(const std::string& call);
+    // The same with the failures split by mode and by error.
+    static FaultCounts counts(const std::string& call);
     // Failures injected into every call since the process started (not reset by add or clear).
     static std::uint64_t injectedTotal();
 };

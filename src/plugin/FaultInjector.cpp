@@ -32,8 +32,7 @@ struct Slot {
     bool active = false;
     Fault fault;
     std::mt19937 random;
-    std::uint64_t calls = 0;
-    std::uint64_t injected = 0;
+    FaultCounts counts;
     void* next = nullptr;  // the table entry the fault replaced: calls outside the window go there
 };
 
@@ -67,21 +66,27 @@ Decision decide(int index) {
     std::lock_guard<std::mutex> lock(slot.mutex);
     decision.next = slot.next;
     if (!slot.active) return decision;  // cleared while this call was on its way in: it goes through
-    const std::uint64_t n = ++slot.calls;
+    const std::uint64_t n = ++slot.counts.calls;
     const Fault& fault = slot.fault;
     const bool inWindow = n >= fault.fromCall && (fault.count == 0 || n - fault.fromCall < fault.count);
     if (!inWindow) return decision;
     if (fault.probability < 1.0 && std::uniform_real_distribution<double>(0.0, 1.0)(slot.random) >= fault.probability) {
         return decision;
     }
-    ++slot.injected;
+    ++slot.counts.injected;
     injectedSinceStart.fetch_add(1, std::memory_order_relaxed);
     decision.fail = true;
-    decision.mode = fault.mode;
     decision.error =
         fault.errors.empty()
             ? fault.error
             : fault.errors[std::uniform_int_distribution<std::size_t>(0, fault.errors.size() - 1)(slot.random)];
+    decision.mode = fault.mode;
+    if (fault.mode == FaultMode::eitherWay) {
+        decision.mode =
+            std::uniform_int_distribution<int>(0, 1)(slot.random) ? FaultMode::lostAnswer : FaultMode::failBefore;
+    }
+    ++(decision.mode == FaultMode::lostAnswer ? slot.counts.answersLost : slot.counts.failedBefore);
+    ++slot.counts.byError[decision.error];
     return decision;
 }
 
@@ -141,13 +146,14 @@ bool FaultInjector::add(const Fault& fault) {
     const int index = indexOf(fault.call);
     // Calls are counted from 1, and a probability outside [0, 1] or an unknown mode means nothing.
     if (index < 0 || fault.fromCall == 0 || !(fault.probability >= 0.0 && fault.probability <= 1.0)) return false;
-    if (fault.mode != FaultMode::failBefore && fault.mode != FaultMode::lostAnswer) return false;
+    if (fault.mode != FaultMode::failBefore && fault.mode != FaultMode::lostAnswer &&
+        fault.mode != FaultMode::eitherWay)
+        return false;
     Slot& slot = slotOf(index);
     std::lock_guard<std::mutex> lock(slot.mutex);
     slot.fault = fault;
     slot.random.seed(fault.seed);
-    slot.calls = 0;
-    slot.injected = 0;
+    slot.counts = FaultCounts();
     slot.active = true;
     // Installs the interposer unless the entry holds it already; restoreSystemCalls() (or a host's
     // setSystemCall) since the last add() may have put another function there, which then becomes
@@ -174,20 +180,17 @@ void FaultInjector::clear() {
     }
 }
 
-std::uint64_t FaultInjector::calls(const std::string& call) {
-    const int index = indexOf(call);
-    if (index < 0) return 0;
-    std::lock_guard<std::mutex> lock(slotOf(index).mutex);
-    return slotOf(index).calls;
-}
+std::uint64_t FaultInjector::calls(const std::string& call) { return counts(call).calls; }
+
+std::uint64_t FaultInjector::injected(const std::string& call) { return counts(call).injected; }
 
 std::uint64_t FaultInjector::injectedTotal() { return injectedSinceStart.load(std::memory_order_relaxed); }
 
-std::uint64_t FaultInjector::injected(const std::string& call) {
+FaultCounts FaultInjector::counts(const std::string& call) {
     const int index = indexOf(call);
-    if (index < 0) return 0;
+    if (index < 0) return FaultCounts();
     std::lock_guard<std::mutex> lock(slotOf(index).mutex);
-    return slotOf(index).injected;
+    return slotOf(index).counts;
 }
 
 }  // namespace GridApi

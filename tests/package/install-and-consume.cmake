@@ -45,6 +45,9 @@ else()
     grid_check(0 "" ${CMAKE_COMMAND} --build ${WORK}/consumer)
     grid_check(0 "GridApi ${VERSION}: .* created 1, directory 1, removed 1, gone 1" ${WORK}/consumer/grid-consumer ${dir})
     grid_check(0 "gridctl ${VERSION}" ${prefix}/bin/gridctl --version)
+    # The tools component's man page (from --help) and bash completion.
+    grid_check(0 "retry every error" grep -e "retry every error" ${prefix}/share/man/man1/gridctl.1)
+    grid_check(0 "complete -o default -F _gridctl gridctl" cat ${prefix}/share/bash-completion/completions/gridctl)
     # The installed gridctl finds the installed plug-in (../lib) and its libraries (RUNPATH).
     grid_check(0 "\"directory\": *true" ${prefix}/bin/gridctl --json stat "\\\\gridtest\\share")
     grid_check(0 "SONAME +libGridApi.so.1" objdump -p ${prefix}/lib/libGridApi.so.1)

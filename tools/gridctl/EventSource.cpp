@@ -131,7 +131,7 @@ void addEventSourceCommand(CLI::App& app, Session& session, Action& action) {
     CLI::App* command = app.add_subcommand(
         "event-source", std::string("Register the event source \"") + eventSource + "\" with the Application log");
     command->require_subcommand(1);
-    command->footer("Example (elevated):\n  gridctl event-source install");
+    command->footer("Example:\n  gridctl event-source status");
     auto args = std::make_shared<EventSourceArgs>();
     const std::pair<const char*, const char*> subcommands[] = {
         {"install", "write EventMessageFile (this GridApi.dll) and TypesSupported (7)"},
@@ -139,6 +139,8 @@ void addEventSourceCommand(CLI::App& app, Session& session, Action& action) {
         {"status", "show the registration (exit code 1 when missing or incomplete)"}};
     for (const auto& sub : subcommands) {
         CLI::App* app_ = command->add_subcommand(sub.first, sub.second);
+        app_->footer(std::string("Example") + (std::string(sub.first) == "status" ? "" : " (elevated)") +
+                     ":\n  gridctl event-source " + sub.first);
         if (std::string(sub.first) == "install") {
             app_->add_option("--message-file", args->messageFile, "the message file (default: the loaded GridApi.dll)");
         }

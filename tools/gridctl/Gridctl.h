@@ -34,11 +34,11 @@ enum ExitCode {
     exitNotVerified = 4,  // the drill's data did not come back identical
     exitSettings = 5,     // a settings store could not be read or written
     exitNoRights = 6,     // the system refused the change: administrator rights are needed
-    exitCancelled = 130   // Ctrl-C ended a retry wait
+    exitCancelled = 130   // Ctrl-C stopped the command
 };
 
-// Runs the tool on argv-style arguments (args[0] is the program's name). terminal: err is a
-// terminal (live progress, coloured log lines).
+// Runs the tool on argv-style arguments (args[0] is the program's name). terminal: stdout and
+// stderr are a terminal (live progress and waiting line, coloured log lines under -v).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal = false);
 // Parses the arguments as run() does and stops there: nothing is loaded, changed or run. Returns
 // parsedToRun when a command would run, else what run() returns for that command line (exitUsage, or
@@ -46,16 +46,22 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 const int parsedToRun = -1;
 int parseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Ctrl-C: the first one sets the flag; waits end at once and the waiting function says "give up".
+// Ctrl-C: the first one sets the flag; waits end at once and the waiting function says "give up";
+// transfers and walks stop between chunks and entries. A second Ctrl-C ends the process at once.
 void installInterruptHandler();
 void requestCancel();
 bool cancelRequested();
 void resetCancel();
 
-// The Win32 error's symbolic name ("ERROR_NETNAME_DELETED") and its system message.
+// The Win32 error's symbolic name ("ERROR_NETNAME_DELETED") and its system message (on Windows
+// the system's message table, else the build's own table).
 std::string errorName(std::uint32_t code);
 std::string errorMessage(std::uint32_t code);
 nlohmann::json errorJson(std::uint32_t code);
+
+// The default --log file: gridctl.log in the user's state directory ($XDG_STATE_HOME or
+// ~/.local/state on Linux, %LOCALAPPDATA% on Windows), else in the temporary directory.
+std::string defaultLogFile();
 
 // What the waiting function saw during one run of the tool.
 struct RetryStats {
@@ -63,6 +69,10 @@ struct RetryStats {
     std::map<std::uint32_t, std::uint64_t> byCode;
     std::uint64_t secondsAsked = 0;  // the waits the library asked the host's sleep for, unscaled
 };
+
+// The bounds of --time-scale: every wait the library can ask for (at most 2^31 s) stays sleepable.
+const double minTimeScale = 1e-9;
+const double maxTimeScale = 1000;
 
 // One run of the tool: global options, the plug-in's object, and how results are printed.
 class Session {
@@ -76,6 +86,8 @@ class Session {
     bool json = false;
     std::string pluginPath;
     std::string logFile;
+    int verbosity = 0;      // -1 (-q): errors only; 1 (-v): the library's log lines on stderr too
+    bool showWaits = true;  // the waiting line (the drill folds its retries into its summary)
     double timeScale = -1;  // negative: the command's default
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services;
     RetryStats stats;
@@ -92,17 +104,37 @@ class Session {
     // Log lines to stderr coloured by severity (Linux build; no-op on Windows).
     void colourLog();
 
-    // Prints a result: the JSON document with --json, else the text.
-    void emit(nlohmann::json doc, const std::string& text);
-    // Prints a failed operation with its Win32 error; returns exitFailed, or exitCancelled after Ctrl-C.
-    int fail(const std::string& command, const std::string& path, std::uint32_t code);
-    // Prints a usage-level error (nothing was changed); returns the given exit code.
-    int error(const std::string& command, const std::string& message, int code = exitUsage);
+    // Prints a result: the JSON document with --json (with "ok"), else the text.
+    void emit(nlohmann::json doc, const std::string& text, bool ok = true);
+    // Prints a note on stderr (not under -q).
+    void note(const std::string& text);
+    // Prints a failed operation with its Win32 error; returns exitFailed, or exitCancelled after
+    // Ctrl-C. bytes: what was done before (transfers); done: what happened to partial output.
+    int fail(const std::string& command, const std::string& path, std::uint32_t code, std::uint64_t bytes = 0,
+             const std::string& done = "");
+    // Prints an error without a Win32 code (nothing was changed unless said); returns exitCode.
+    // kind names it in JSON: usage, plugin, settings, local, rights, data.
+    int error(const std::string& command, const std::string& message, int exitCode = exitUsage,
+              const std::string& kind = "usage", const std::string& path = "");
+    // Ctrl-C between chunks or entries: says what was done; returns exitCancelled.
+    int cancelled(const std::string& command, const std::string& path, std::uint64_t bytes, const std::string& done);
+    // The rule count of a Win32 error in a handler built now (0: not retried).
+    std::uint32_t retriesFor(std::uint32_t code);
+
+    // A step of the current operation succeeded: the waiting line counts from 1 again.
+    void progressMade() { attempt_ = 0; }
 
   private:
     bool waitAndRetry(const StravoStorageApi::RetryStep& step);
     int sleepScaled(int seconds);
+    int finish(const std::string& command, const std::string& path, std::uint64_t bytes, nlohmann::json error,
+               const std::string& text, int exitCode);
+    void clearWaitLine();
 
+    std::uint32_t waitCode_ = 0;
+    std::uint32_t attempt_ = 0;
+    bool waitShown_ = false;
+    std::map<std::uint32_t, std::uint32_t> ruleCounts_;
     std::unique_ptr<class ColouredLog> colouredLog_;
     void* module_ = nullptr;
     void* factory_ = nullptr;
@@ -118,7 +150,7 @@ void addEventSourceCommand(CLI::App& app, Session& session, Action& action);
 // A FILETIME as "YYYY-MM-DD HH:MM:SS" UTC.
 std::string formatFileTime(const FILETIME& time);
 
-// Live progress on a terminal: bytes, rate, retries so far (nothing when disabled).
+// Live progress on a terminal: percent, bytes, rate, ETA (nothing off a terminal or under --json).
 class Progress {
   public:
     Progress(Session& session, const std::string& label, std::uint64_t total);

@@ -2,6 +2,7 @@
 // library on both sides (database, node-local). Keys, defaults and bounds come from the library's
 // own rule objects, never from a copy of them here.
 
+#include <algorithm>
 #include <iomanip>
 #include <limits>
 #include <sstream>
@@ -108,8 +109,16 @@ struct Source {
 };
 
 Source sourceOf(const std::string& key, KeyType type, std::int64_t effective, std::int64_t bound) {
-    const Stored stored = readEffectiveSide(key, type);
-    const std::string side = isNodeLocal(key) ? "node-local" : "database";
+    Stored stored;
+    std::string side = "command line";
+    std::int64_t option = 0;
+    if (StravoHostControl::settingOverride(key, option)) {
+        stored.present = true;
+        stored.value = option;
+    } else {
+        stored = readEffectiveSide(key, type);
+        side = isNodeLocal(key) ? "node-local" : "database";
+    }
     Source source;
     source.json = {{"key", key}, {"side", side}};
     if (!stored.error.empty()) {
@@ -145,9 +154,9 @@ class PolicyCommands {
         text << "retry policy of a handler built now (database: " << storeName(StravoHostControl::databaseFile())
              << ", node-local: " << storeName(StravoHostControl::nodeLocalStore()) << ")\n"
              << std::left << std::setw(6) << "code" << std::setw(30) << "error" << std::right << std::setw(6) << "count"
-             << "  " << std::left << std::setw(28) << "count from" << std::right << std::setw(6) << "wait"
-             << "  " << std::left << std::setw(28) << "wait from"
-             << "extra\n";
+             << "  " << std::left << std::setw(32) << "count from" << std::right << std::setw(6) << "wait"
+             << "  " << std::left << std::setw(32) << "wait from"
+             << "  extra\n";
         std::uint32_t jitter = 1;
         for (const auto& entry : handler_.rules) {
             const StravoStorageApi::FileOperationRetry& rule = *entry.second;
@@ -157,8 +166,8 @@ class PolicyCommands {
                 rule.waitSeconds == rule.minWaitSeconds ? rule.minWaitSeconds : rule.maxWaitSeconds;
             const Source wait = sourceOf(rule.waitSecondsKey, KeyType::seconds, rule.waitSeconds, waitBound);
             text << std::left << std::setw(6) << entry.first << std::setw(30) << errorName(entry.first) << std::right
-                 << std::setw(6) << rule.numRetries << "  " << std::left << std::setw(28) << count.text << std::right
-                 << std::setw(5) << rule.waitSeconds << "s  " << std::left << std::setw(28) << wait.text << "0-"
+                 << std::setw(6) << rule.numRetries << "  " << std::left << std::setw(32) << count.text << std::right
+                 << std::setw(5) << rule.waitSeconds << "s  " << std::left << std::setw(32) << wait.text << "  0-"
                  << rule.waitJitterSeconds - 1 << "s\n";
             nlohmann::json countJson = count.json, waitJson = wait.json;
             countJson["value"] = rule.numRetries;
@@ -192,14 +201,15 @@ class PolicyCommands {
     int list() {
         nlohmann::json keys = nlohmann::json::array();
         std::ostringstream text;
-        text << std::left << std::setw(34) << "key" << std::setw(10) << "default" << std::setw(12) << "database"
-             << std::setw(12) << "node-local"
+        text << std::left << std::setw(34) << "key" << std::setw(10) << "default" << std::setw(14) << "database"
+             << std::setw(14) << "node-local"
              << "read from\n";
         for (const KeyInfo& info : keys_) {
             const nlohmann::json doc = keyJson(info);
-            text << std::left << std::setw(34) << info.key << std::setw(10) << info.defaultValue << std::setw(12)
-                 << storedText(readTyped<CDBFactoryRetriever>(info)) << std::setw(12)
-                 << storedText(readTyped<CRegFactoryRetriever>(info)) << doc["readFrom"].get<std::string>() << "\n";
+            text << std::left << std::setw(34) << info.key << std::setw(10) << info.defaultValue << std::setw(14)
+                 << storedText(readTyped<CDBFactoryRetriever>(info)) + " " << std::setw(14)
+                 << storedText(readTyped<CRegFactoryRetriever>(info)) + " " << doc["readFrom"].get<std::string>()
+                 << "\n";
             keys.push_back(doc);
         }
         s.emit({{"command", "settings list"},
@@ -258,9 +268,16 @@ class PolicyCommands {
         }
         const std::string sideName = nodeLocal ? "node-local" : "database";
         nlohmann::json doc = {{"command", command}, {"key", info->key}, {"side", sideName}, {"store", store}};
+        std::string text = (value ? "set " + info->key + " = " + std::to_string(number) : "unset " + info->key) + " (" +
+                           sideName + ": " + store + ")\n";
         if (value) doc["value"] = number;
-        s.emit(doc, (value ? "set " + info->key + " = " + std::to_string(number) : "unset " + info->key) + " (" +
-                        sideName + ": " + store + ")\n");
+        const std::int64_t bound = value ? boundOf(*info, number) : number;
+        if (bound != number) {
+            doc["bounded"] = bound;
+            text += "note: the library bounds " + info->key + " to " + std::to_string(bound) + "; it uses " +
+                    std::to_string(bound) + ", not " + std::to_string(number) + "\n";
+        }
+        s.emit(doc, text);
         return exitOk;
     }
 
@@ -344,6 +361,17 @@ class PolicyCommands {
         const StravoStorageApi::FileOperationRetry unread("gridctl");
         keys_.push_back({jitterKey, KeyType::jitter, unread.waitJitterSeconds, 0});
         keys_.push_back({writeThroughKey, KeyType::flag, writeThroughDefault, 0});
+    }
+
+    // The value a rule uses for a stored value of one of its keys.
+    std::int64_t boundOf(const KeyInfo& info, std::int64_t value) const {
+        for (const auto& entry : handler_.rules) {
+            const StravoStorageApi::FileOperationRetry& rule = *entry.second;
+            if (info.key == rule.retriesKey) return std::min<std::int64_t>(value, rule.maxRetries);
+            if (info.key == rule.waitSecondsKey)
+                return std::max<std::int64_t>(rule.minWaitSeconds, std::min<std::int64_t>(value, rule.maxWaitSeconds));
+        }
+        return value;
     }
 
     const KeyInfo* find(const std::string& key) const {

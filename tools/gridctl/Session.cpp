@@ -3,6 +3,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <thread>
@@ -10,6 +12,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include <GridApi/GridFileServices.h>
+#include <GridApi/UncFileOperationRetryHandler.h>
 #include <StravoHost/HostControl.h>
 
 #ifndef _WIN32
@@ -25,7 +28,13 @@ namespace {
 
 std::atomic<bool> cancelFlag(false);
 
-extern "C" void onInterrupt(int) { cancelFlag.store(true); }
+const std::uint32_t errorCancelled = 1223;  // ERROR_CANCELLED
+
+// The first Ctrl-C asks the command to stop; the second one ends the process as usual.
+extern "C" void onInterrupt(int) {
+    cancelFlag.store(true);
+    std::signal(SIGINT, SIG_DFL);
+}
 
 struct KnownError {
     std::uint32_t code;
@@ -80,13 +89,19 @@ const KnownError knownErrors[] = {
     {123, "ERROR_INVALID_NAME", "The filename, directory name, or volume label syntax is incorrect."},
     {131, "ERROR_NEGATIVE_SEEK", "An attempt was made to move the file pointer before the beginning of the file."},
     {145, "ERROR_DIR_NOT_EMPTY", "The directory is not empty."},
+    {148, "ERROR_PATH_BUSY", "The path specified cannot be used at this time."},
     {158, "ERROR_NOT_LOCKED", "The segment is already unlocked."},
+    {161, "ERROR_BAD_PATHNAME", "The specified path is invalid."},
     {167, "ERROR_LOCK_FAILED", "Unable to lock a region of a file."},
     {170, "ERROR_BUSY", "The requested resource is in use."},
     {183, "ERROR_ALREADY_EXISTS", "Cannot create a file when that file already exists."},
     {206, "ERROR_FILENAME_EXCED_RANGE", "The filename or extension is too long."},
     {267, "ERROR_DIRECTORY", "The directory name is invalid."},
     {997, "ERROR_IO_PENDING", "Overlapped I/O operation is in progress."},
+    {1222, "ERROR_NO_NETWORK", "The network is not present or not started."},
+    {1223, "ERROR_CANCELLED", "The operation was canceled by the user."},
+    {1231, "ERROR_NETWORK_UNREACHABLE", "The network location cannot be reached."},
+    {1326, "ERROR_LOGON_FAILURE", "The user name or password is incorrect."},
     {1921, "ERROR_CANT_RESOLVE_FILENAME", "The name of the file cannot be resolved by the system."},
     {2250, "ERROR_NOT_CONNECTED", "This network connection does not exist."},
 };
@@ -124,10 +139,12 @@ std::string defaultPluginPath() {
 
 }  // namespace
 
-// The library's log lines, through a pipe, to stderr coloured by severity: errors red, warnings
-// yellow, traces dim. The host writes each whole line at once, so lines arrive whole.
+// -v: the library's log lines, through a pipe, to stderr (on a terminal coloured by severity:
+// errors red, warnings yellow, traces dim) and to the log file. The host writes each whole line at
+// once, so lines arrive whole.
 class ColouredLog {
   public:
+    ColouredLog(bool colour, const std::string& file) : colour_(colour), name_(file), file_(file, std::ios::app) {}
 #ifdef _WIN32
     bool start() { return false; }
 #else
@@ -147,7 +164,7 @@ class ColouredLog {
         else
             reader_.detach();
         // The host switches back at its next line; the read end stays open so that it never fails.
-        StravoHostControl::setLogFile("");
+        StravoHostControl::setLogFile(name_);
         close(fds_[1]);
     }
 
@@ -166,7 +183,9 @@ class ColouredLog {
                 const std::string line = pending.substr(0, newline);
                 pending.erase(0, newline + 1);
                 if (line == endLine) return;
-                const char* colour = line.find("-E-") != std::string::npos   ? "\033[31m"
+                file_ << line << "\n" << std::flush;
+                const char* colour = !colour_                                ? ""
+                                     : line.find("-E-") != std::string::npos ? "\033[31m"
                                      : line.find("-W-") != std::string::npos ? "\033[33m"
                                      : line.find("-T-") != std::string::npos ? "\033[2m"
                                                                              : "";
@@ -178,21 +197,61 @@ class ColouredLog {
     int fds_[2] = {-1, -1};
     std::thread reader_;
 #endif
+    bool colour_;
+    std::string name_;
+    std::ofstream file_;
 };
 
 void installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+
+std::string defaultLogFile() {
+#ifdef _WIN32
+    const char* state = std::getenv("LOCALAPPDATA");
+    if (state && *state && GetFileAttributesA(state) != INVALID_FILE_ATTRIBUTES)
+        return std::string(state) + "\\gridctl.log";
+    char temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    return std::string(temp, length) + "gridctl.log";
+#else
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string dir = state && *state ? state : home && *home ? std::string(home) + "/.local/state" : "";
+    if (!dir.empty() && access(dir.c_str(), W_OK) == 0) return dir + "/gridctl.log";
+    const char* temp = std::getenv("TMPDIR");
+    return std::string(temp && *temp ? temp : "/tmp") + "/gridctl-" + std::to_string(getuid()) + ".log";
+#endif
+}
 void requestCancel() { cancelFlag.store(true); }
 bool cancelRequested() { return cancelFlag.load(); }
 void resetCancel() { cancelFlag.store(false); }
 
+// Every name winerror.h gives, by code (made by the build from mingw-w64's header).
+struct ErrorName {
+    std::uint32_t code;
+    const char* name;
+};
+const ErrorName allErrorNames[] = {
+#include "ErrorNames.inc"
+};
+
 std::string errorName(std::uint32_t code) {
-    const KnownError* known = findError(code);
-    return known ? known->name : "ERROR_" + std::to_string(code);
+    if (const KnownError* known = findError(code)) return known->name;
+    for (const ErrorName& entry : allErrorNames) {
+        if (entry.code == code) return entry.name;
+    }
+    return "ERROR_" + std::to_string(code);
 }
 
 std::string errorMessage(std::uint32_t code) {
+#ifdef _WIN32
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
+    if (length > 0) return std::string(text, length);
+#endif
     const KnownError* known = findError(code);
-    return known ? known->message : "Unknown error.";
+    return known ? known->message : "Win32 error " + std::to_string(code) + " (not in gridctl's table of codes).";
 }
 
 nlohmann::json errorJson(std::uint32_t code) {
@@ -221,8 +280,11 @@ Session::~Session() {
 }
 
 void Session::colourLog() {
-    colouredLog_.reset(new ColouredLog);
-    if (!colouredLog_->start()) colouredLog_.reset();
+    colouredLog_.reset(new ColouredLog(terminal, logFile));
+    if (colouredLog_->start()) return;
+    // No pipe (Windows): the lines go to stderr only.
+    colouredLog_.reset();
+    StravoHostControl::setLogFile("");
 }
 
 bool Session::loadPlugin(double defaultTimeScale) {
@@ -269,33 +331,71 @@ bool Session::waitAndRetry(const StravoStorageApi::RetryStep& step) {
     // Read first: the failed attempt's error is still the thread's last error here.
     const std::uint32_t code = static_cast<std::uint32_t>(GetLastError());
     if (cancelRequested()) return false;
+    if (code != waitCode_) attempt_ = 0;
+    waitCode_ = code;
+    ++attempt_;
     // The step logs, counts and waits; false: this error's retries are used up.
     const bool again = step() && !cancelRequested();
+    clearWaitLine();
     if (again) {
         ++stats.retries;
         ++stats.byCode[code];
+    } else {
+        attempt_ = 0;
     }
     if (onRetry) onRetry(code, again);
     // A Ctrl-C during the wait: give up now, the operation ends with its last error.
     return again;
 }
 
+std::uint32_t Session::retriesFor(std::uint32_t code) {
+    if (ruleCounts_.empty()) {
+        StravoHostControl::setTrace(false);
+        const GridApi::UncFileOperationRetryHandler handler("gridctl");
+        StravoHostControl::setTrace(true);
+        for (const auto& rule : handler.rules) ruleCounts_[rule.first] = rule.second->numRetries;
+        ruleCounts_[0] = 0;
+    }
+    const auto found = ruleCounts_.find(code);
+    return found == ruleCounts_.end() ? 0 : found->second;
+}
+
+void Session::clearWaitLine() {
+    if (!waitShown_) return;
+    err << "\r\033[K";
+    err.flush();
+    waitShown_ = false;
+}
+
 int Session::sleepScaled(int seconds) {
     if (seconds <= 0) return 0;
     stats.secondsAsked += static_cast<std::uint64_t>(seconds);
+    if (showWaits && verbosity >= 0 && !json) {
+        std::ostringstream line;
+        line << "waiting " << seconds << " s before retry " << attempt_ << " of " << retriesFor(waitCode_) << ": error "
+             << waitCode_ << " " << errorName(waitCode_) << " (Ctrl-C gives up)";
+#ifndef _WIN32
+        if ((waitCode_ == ERROR_BAD_NET_NAME || waitCode_ == ERROR_BAD_NETPATH) && !std::getenv("GRIDAPI_UNC_ROOT"))
+            line << "; GRIDAPI_UNC_ROOT is not set, shares are looked for under /mnt/unc";
+#endif
+        err << (terminal ? "\r\033[K" : "") << line.str() << (terminal ? "" : "\n");
+        err.flush();
+        waitShown_ = terminal;
+    }
     const double until = secondsNow() + seconds * timeScale;
     // Short slices, so that Ctrl-C ends a wait at once.
     while (!cancelRequested()) {
         const double left = until - secondsNow();
-        if (left <= 0) break;
+        if (!(left > 0)) break;
         std::this_thread::sleep_for(std::chrono::duration<double>(left < 0.02 ? left : 0.02));
     }
     return 0;
 }
 
-void Session::emit(nlohmann::json doc, const std::string& text) {
+void Session::emit(nlohmann::json doc, const std::string& text, bool ok) {
+    clearWaitLine();
     if (json) {
-        doc["ok"] = true;
+        doc["ok"] = ok;
         out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
         out << text;
@@ -303,44 +403,83 @@ void Session::emit(nlohmann::json doc, const std::string& text) {
     out.flush();
 }
 
-int Session::fail(const std::string& command, const std::string& path, std::uint32_t code) {
-    const bool cancelled = cancelRequested();
-    err << "gridctl " << command << ": " << path << ": error " << code << " " << errorName(code) << ": "
-        << errorMessage(code) << "\n";
-    if (cancelled) err << "gridctl: cancelled by Ctrl-C during a retry wait; the operation gave up at once\n";
-    if (json) {
-        nlohmann::json doc = {{"ok", false}, {"command", command}, {"path", path}, {"error", errorJson(code)}};
-        if (cancelled) doc["cancelled"] = true;
-        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    }
-    return cancelled ? exitCancelled : exitFailed;
+void Session::note(const std::string& text) {
+    if (verbosity < 0) return;
+    clearWaitLine();
+    err << text << "\n";
 }
 
-int Session::error(const std::string& command, const std::string& message, int code) {
-    err << "gridctl " << command << ": " << message << "\n";
+int Session::finish(const std::string& command, const std::string& path, std::uint64_t bytes, nlohmann::json error,
+                    const std::string& text, int exitCode) {
+    clearWaitLine();
+    err << "gridctl " << command << ": " << text << "\n";
     if (json) {
-        const nlohmann::json doc = {{"ok", false}, {"command", command}, {"message", message}, {"exit", code}};
+        const nlohmann::json doc = {{"ok", false},
+                                    {"command", command},
+                                    {"path", path.empty() ? nlohmann::json() : nlohmann::json(path)},
+                                    {"bytes", bytes},
+                                    {"error", error},
+                                    {"exit", exitCode},
+                                    {"retries", stats.retries}};
         out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out.flush();
     }
-    return code;
+    return exitCode;
+}
+
+int Session::fail(const std::string& command, const std::string& path, std::uint32_t code, std::uint64_t bytes,
+                  const std::string& done) {
+    const bool wasCancelled = cancelRequested();
+    std::string text = path + ": error " + std::to_string(code) + " " + errorName(code) + ": " + errorMessage(code);
+    if (wasCancelled) text += "\ngridctl " + command + ": cancelled by Ctrl-C; the operation gave up at once";
+    if (!done.empty()) text += "\ngridctl " + command + ": " + done;
+    nlohmann::json error = errorJson(code);
+    if (wasCancelled) error["cancelled"] = true;
+    return finish(command, path, bytes, error, text, wasCancelled ? exitCancelled : exitFailed);
+}
+
+int Session::error(const std::string& command, const std::string& message, int exitCode, const std::string& kind,
+                   const std::string& path) {
+    return finish(command, path, 0, {{"code", nullptr}, {"name", kind}, {"message", message}}, message, exitCode);
+}
+
+int Session::cancelled(const std::string& command, const std::string& path, std::uint64_t bytes,
+                       const std::string& done) {
+    return finish(command, path, bytes,
+                  {{"code", errorCancelled},
+                   {"name", errorName(errorCancelled)},
+                   {"message", "cancelled by Ctrl-C"},
+                   {"cancelled", true}},
+                  path + ": cancelled by Ctrl-C; " + done, exitCancelled);
 }
 
 Progress::Progress(Session& session, const std::string& label, std::uint64_t total)
-    : session_(session), label_(label), total_(total), enabled_(session.terminal), start_(secondsNow()) {}
+    : session_(session),
+      label_(label),
+      total_(total),
+      enabled_(session.terminal && !session.json && session.verbosity >= 0),
+      start_(secondsNow()) {}
 
 Progress::~Progress() { finish(); }
 
 void Progress::update(std::uint64_t done) {
     done_ = done;
+    session_.progressMade();
     if (!enabled_) return;
     const double now = secondsNow();
     if (lastDraw_ >= 0 && now - lastDraw_ < 0.1 && done_ != total_) return;
     lastDraw_ = now;
     const double elapsed = now - start_ > 1e-6 ? now - start_ : 1e-6;
+    const double rate = done_ / elapsed;
     std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << "\r\033[K" << label_ << " " << done_ / 1048576.0 << " / "
-         << total_ / 1048576.0 << " MiB  " << done_ / 1048576.0 / elapsed << " MiB/s  retries "
-         << session_.stats.retries;
+    text << std::fixed << std::setprecision(1) << "\r\033[K" << label_ << " "
+         << (total_ ? 100.0 * done_ / total_ : 100.0) << "%  " << done_ / 1048576.0 << " / " << total_ / 1048576.0
+         << " MiB  " << rate / 1048576.0 << " MiB/s  ETA ";
+    if (rate > 0 && total_ >= done_)
+        text << static_cast<std::uint64_t>((total_ - done_) / rate) << " s";
+    else
+        text << "-";
+    if (session_.stats.retries) text << "  retries " << session_.stats.retries;
     session_.err << text.str();
     session_.err.flush();
     shown_ = true;
@@ -348,11 +487,7 @@ void Progress::update(std::uint64_t done) {
 
 void Progress::line(const std::string& text) {
     if (session_.json) return;
-    if (shown_) {
-        session_.err << "\r\033[K";
-        session_.err.flush();
-        shown_ = false;
-    }
+    finish();
     session_.out << text << "\n";
     session_.out.flush();
     lastDraw_ = -1;

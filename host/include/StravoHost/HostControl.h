@@ -60,6 +60,12 @@ STRAVOHOST_API void setNodeLocalKey(const std::string& key, bool nodeLocal);
 STRAVOHOST_API void failDatabaseSettings(const std::string& message);
 STRAVOHOST_API void failNodeLocalSettings(const std::string& message);
 STRAVOHOST_API void clearSettingsFailures();
+// An in-memory layer above both stores, for this process only: a key it holds is read from here
+// whichever side it belongs to, and never reaches a store. Nothing is written to a store.
+STRAVOHOST_API void setSettingOverride(const std::string& key, int64_t value);
+STRAVOHOST_API void clearSettingOverrides();
+// True (and the value) when the layer holds the key.
+STRAVOHOST_API bool settingOverride(const std::string& key, int64_t& value);
 
 // --- Sleep ----------------------------------------------------------------------------------------
 // sys_sleep records the seconds asked for and returns 0 at once.
@@ -89,7 +95,7 @@ STRAVOHOST_API std::vector<const void*> verifiedMoveAttempts();
 
 // Back to the state the environment configured: no capture, captured lines and events dropped,
 // trace, module, log destination and settings files as at start, node-local keys from the
-// environment, no injected failures (verified moves included, their record emptied), real sleep. Stores are not emptied
+// environment, no injected failures (verified moves included, their record emptied), real sleep, no in-memory settings. Stores are not emptied
 // (see clearAllSettings).
 STRAVOHOST_API void resetToDefaults();
 
