@@ -52,6 +52,8 @@ struct ErrnoRow {
 
 GRIDPLATFORM_INTERNAL DWORD win32FromErrno(int err, ErrnoContext context);
 GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
+// The Win32 error of a call on a name that failed with `err`.
+inline DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
 
 // ---- paths ------------------------------------------------------------------------------------
 
@@ -94,6 +96,14 @@ GRIDPLATFORM_INTERNAL std::string posixFromParsed(const ParsedPath& parsed, cons
 
 // The Win32 form of a POSIX directory: under the UNC root it becomes \\server\share\rest.
 GRIDPLATFORM_INTERNAL std::string win32FromPosix(const std::string& posix, const std::string& uncRoot);
+
+// Whether a name is relative: neither starts with a separator nor with a drive ("C:").
+bool isRelativeName(const char* path);
+// Whether `path` starts with the long form's prefix "\\?\" (either separator).
+bool isLongForm(const char* path);
+// The length in characters of the full Win32 name Windows forms before it looks a name up:
+// \\server\share\a\b (or /a/b), with a trailing separator where the caller gave one.
+std::size_t fullNameLength(const ParsedPath& parsed);
 
 // The UNC root: $GRIDAPI_UNC_ROOT, or /mnt/unc. Read once.
 const std::string& uncRoot();
@@ -145,10 +155,10 @@ struct ShareDir {
     ~ShareDir();
     ShareDir(const ShareDir&) = delete;
     ShareDir& operator=(const ShareDir&) = delete;
-    const int fd;             // O_PATH | O_DIRECTORY
-    bool caseless = false;    // its file system compares names without regard to case by itself
-    bool beneath = true;      // resolved with RESOLVE_BENEATH
-    bool isShare = true;      // false: the host's "/"
+    const int fd;           // O_PATH | O_DIRECTORY
+    bool caseless = false;  // its file system compares names without regard to case by itself
+    bool beneath = true;    // resolved with RESOLVE_BENEATH
+    bool isShare = true;    // false: the host's "/"
     // Its files take no notice of O_NONBLOCK (ext4, xfs, btrfs, tmpfs, f2fs): an open that used it
     // to keep a pipe from blocking need not clear it again.
     bool ignoresNonBlocking = false;
@@ -199,13 +209,13 @@ int statTarget(const Target& target, bool followLinks, FileInfo* info, DWORD* st
 // resolved again from a path string, so a link swapped in on the way cannot take it elsewhere.
 struct Entry {
     std::shared_ptr<const ShareDir> share;
-    Fd ownParent;        // the parent's descriptor when it is not the share's own
-    int parent = -1;     // the parent directory (O_PATH)
-    PosixPath rel;       // the name below the share as found ("." for the share itself)
+    Fd ownParent;            // the parent's descriptor when it is not the share's own
+    int parent = -1;         // the parent directory (O_PATH)
+    PosixPath rel;           // the name below the share as found ("." for the share itself)
     std::size_t nameAt = 0;  // where the last component starts in `rel`
     bool exists = false;
-    bool root = false;   // the share itself: no parent
-    FileInfo info;       // the entry itself (a link not followed), when it exists
+    bool root = false;  // the share itself: no parent
+    FileInfo info;      // the entry itself (a link not followed), when it exists
     const char* name() const { return rel.c_str() + nameAt; }
 };
 
@@ -221,6 +231,10 @@ int openEntry(const Entry& entry, int flags, mode_t mode = 0);
 // Opens an existing name (as written, else found without regard to case) with `flags`, following
 // links beneath the share. -1 with *error set (2 when it does not exist).
 int openExisting(const Target& target, int flags, DWORD* error);
+// An existing entry, resolved beneath its share and not followed if it is a link (2 when missing).
+DWORD existingEntry(const Target& target, Entry* entry);
+// An existing directory, open (O_PATH) beneath its share; -1 with *error (267 for a file).
+int openDirectory(const Target& target, DWORD* error);
 
 // Calls `visit` with the name of each entry of the directory `dirfd` (any descriptor of it, O_PATH
 // too; "." and ".." left out) until it returns false; the directory is read with getdents64 into
