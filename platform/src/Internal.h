@@ -1,5 +1,6 @@
 // Internals of libGridPlatform shared by its translation units. The few functions marked
-// GRIDPLATFORM_INTERNAL are exported for the platform's own unit tests; nothing else uses them.
+// GRIDPLATFORM_INTERNAL are exported for the platform's own unit tests and fuzz harnesses; nothing
+// else uses them.
 #pragma once
 
 #include <platform/win32.h>
@@ -188,7 +189,7 @@ constexpr std::size_t kMaxFolderName = MAX_PATH - 12;
 
 // Parses `path` (null or empty -> 3, too long for `limit` -> 3 or 206), maps it and finds its share
 // (a missing server 53, a missing share 67).
-Target mapPath(const char* path, bool allowWildcards = false, NameLimit limit = NameLimit::Name);
+GRIDPLATFORM_INTERNAL Target mapPath(const char* path, bool allowWildcards = false, NameLimit limit = NameLimit::Name);
 // Finds the share of a parsed and written target (Target::share, Target::belowShare, or the error).
 void attachShare(Target* target);
 
@@ -369,6 +370,6 @@ bool ioConflicts(const FileKey& key, const void* owner, std::uint64_t offset, st
 HANDLE openFile(const Target& target, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes,
                 FileInfo* info = nullptr);
 // The descriptor behind a file handle, or -1.
-int fileDescriptor(HANDLE handle);
+GRIDPLATFORM_INTERNAL int fileDescriptor(HANDLE handle);
 
 }  // namespace gridplatform
