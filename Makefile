@@ -85,28 +85,29 @@ dist: deps
 test-outage: build-linux
 	ctest --preset linux -L outage
 
-# The libFuzzer harnesses of tests/fuzz, built with clang in their own directory: name mapping,
-# search patterns, the node-local settings file, gridctl's command line. Each run works on a scratch
-# corpus under build/fuzz and only reads the seeds in the tree.
+# The libFuzzer harnesses of tests/fuzz, built by the main project with clang (preset linux-fuzz):
+# name mapping, search patterns, the node-local settings file, gridctl's command line. Each run
+# works on a scratch corpus under build/linux-fuzz and only reads the seeds in the tree.
 FUZZ_HARNESSES := path match settings gridctl
 FUZZ_SECONDS ?= 300
+FUZZ_DIR := build/linux-fuzz
 
 build-fuzz: deps
-	cmake -S tests/fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build build/fuzz -j2
+	cmake --preset linux-fuzz >/dev/null
+	cmake --build --preset linux-fuzz
 
 test-fuzz: build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
-		mkdir -p build/fuzz/work-$$h && \
-		build/fuzz/$$h-fuzz -runs=20000 -max_total_time=20 -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h \
-			>build/fuzz/$$h.log 2>&1 || { cat build/fuzz/$$h.log; exit 1; }; \
-		echo "$$h-fuzz: $$(tail -1 build/fuzz/$$h.log)"; \
+		mkdir -p $(FUZZ_DIR)/work-$$h && \
+		$(FUZZ_DIR)/bin/$$h-fuzz -runs=20000 -max_total_time=20 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/work-$$h tests/fuzz/corpus/$$h \
+			>$(FUZZ_DIR)/$$h.log 2>&1 || { cat $(FUZZ_DIR)/$$h.log; exit 1; }; \
+		echo "$$h-fuzz: $$(tail -1 $(FUZZ_DIR)/$$h.log)"; \
 	done
 
 fuzz: build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
-		mkdir -p build/fuzz/work-$$h && \
-		build/fuzz/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/work-$$h tests/fuzz/corpus/$$h || exit 1; \
+		mkdir -p $(FUZZ_DIR)/work-$$h && \
+		$(FUZZ_DIR)/bin/$$h-fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/work-$$h tests/fuzz/corpus/$$h || exit 1; \
 	done
 
 # The seeded integrity workload of tests/integrity under injected faults, at length (Linux build),

@@ -17,6 +17,8 @@ class GRIDAPI_API CopyFileA : public GridMethod {
   public:
     CopyFileA(const std::string& existingFileName, const std::string& newFileName, bool failIfExists);
     GRIDAPI_COMMAND(CopyFileA)
+
+  private:
     std::string existingFileName_;
     std::string newFileName_;
     bool failIfExists_;
@@ -44,6 +46,8 @@ class GRIDAPI_API MoveFileExA : public GridMethod {
   public:
     MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
     GRIDAPI_COMMAND(MoveFileExA)
+
+  private:
     const char* existingFileName_;
     const char* newFileName_;
     DWORD flags_;

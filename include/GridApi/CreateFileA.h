@@ -24,8 +24,12 @@ class GRIDAPI_API CreateFileA : public GridMethod {
     DWORD getFlagsAndAttributes() const;
 
     GRIDAPI_COMMAND(CreateFileA)
+
+  private:
     void applyWriteThrough();
-    static std::int32_t readRegFlag();
+    // Reads "UncCreateFileWriteThough" (default 1) as every global setting is read: from the
+    // settings database, or from the node's own store when the host names the key node-local.
+    static std::int32_t readWriteThroughSetting();
 
     std::string fileName_;
     DWORD desiredAccess_;

@@ -20,8 +20,9 @@ struct GRIDAPI_API GridMethod : private boost::noncopyable {
 
 }  // namespace GridApi
 
-// What every command declares besides its constructor and members: the destructor, the run and
-// the one attempt (protected; the run calls it).
+// What every command declares besides its constructor and members: the destructor, the run (public)
+// and the one attempt (protected; the run calls it). Written in the class's public section, it
+// leaves that section public again: the members after it say their own access.
 #define GRIDAPI_COMMAND(Name)                                                  \
   public:                                                                      \
     ~Name() override;                                                          \
@@ -30,4 +31,4 @@ struct GRIDAPI_API GridMethod : private boost::noncopyable {
   protected:                                                                   \
     ::GridApi::ErrorStatus doOnce();                                           \
                                                                                \
-  private:
+  public:

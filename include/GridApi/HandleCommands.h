@@ -21,6 +21,8 @@ class GRIDAPI_API CloseHandle : public GridMethod {
   public:
     explicit CloseHandle(FileServicesHandle& handle);
     GRIDAPI_COMMAND(CloseHandle)
+
+  private:
     FileServicesHandle& handle_;
 };
 
@@ -29,6 +31,8 @@ class GRIDAPI_API FindClose : public GridMethod {
   public:
     explicit FindClose(FileServicesHandle& handle);
     GRIDAPI_COMMAND(FindClose)
+
+  private:
     FileServicesHandle& handle_;
 };
 
@@ -36,6 +40,8 @@ class GRIDAPI_API FindNextFileA : public GridMethod {
   public:
     FindNextFileA(FileServicesHandle& handle, WIN32_FIND_DATAA* findData);
     GRIDAPI_COMMAND(FindNextFileA)
+
+  private:
     FileServicesHandle& handle_;
     WIN32_FIND_DATAA* findData_;
 };
@@ -45,6 +51,8 @@ class GRIDAPI_API FlushFileBuffers : public GridMethod {
   public:
     explicit FlushFileBuffers(FileServicesHandle& handle);
     GRIDAPI_COMMAND(FlushFileBuffers)
+
+  private:
     FileServicesHandle& handle_;
 };
 
@@ -52,6 +60,8 @@ class GRIDAPI_API GetFileSize : public GridMethod {
   public:
     GetFileSize(FileServicesHandle& handle, DWORD* fileSizeHigh);
     GRIDAPI_COMMAND(GetFileSize)
+
+  private:
     FileServicesHandle& handle_;
     DWORD* fileSizeHigh_;
 };
@@ -60,6 +70,8 @@ class GRIDAPI_API GetFileSizeEx : public GridMethod {
   public:
     GetFileSizeEx(FileServicesHandle& handle, LARGE_INTEGER* fileSize);
     GRIDAPI_COMMAND(GetFileSizeEx)
+
+  private:
     FileServicesHandle& handle_;
     LARGE_INTEGER* fileSize_;
 };
@@ -69,6 +81,8 @@ class GRIDAPI_API LockFileEx : public GridMethod {
     LockFileEx(FileServicesHandle& handle, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
                OVERLAPPED* overlapped);
     GRIDAPI_COMMAND(LockFileEx)
+
+  private:
     FileServicesHandle& handle_;
     DWORD flags_;
     DWORD reserved_;
@@ -84,6 +98,8 @@ class GRIDAPI_API ReadFile : public GridMethod {
     ReadFile(FileServicesHandle& handle, void* buffer, DWORD bytesToTransfer, DWORD* bytesTransferred,
              OVERLAPPED* overlapped);
     GRIDAPI_COMMAND(ReadFile)
+
+  private:
     FileServicesHandle& handle_;
     void* buffer_;
     DWORD bytesToTransfer_;
@@ -95,6 +111,8 @@ class GRIDAPI_API SetEndOfFile : public GridMethod {
   public:
     explicit SetEndOfFile(FileServicesHandle& handle);
     GRIDAPI_COMMAND(SetEndOfFile)
+
+  private:
     FileServicesHandle& handle_;
 };
 
@@ -105,6 +123,8 @@ class GRIDAPI_API SetFilePointer : public GridMethod {
     SetFilePointer(FileServicesHandle& handle, LONG distanceToMove, LONG* newPointerLow, LONG* distanceToMoveHigh,
                    DWORD moveMethod);
     GRIDAPI_COMMAND(SetFilePointer)
+
+  private:
     FileServicesHandle& handle_;
     LONG distanceToMove_;
     LONG* newPointerLow_;
@@ -118,6 +138,8 @@ class GRIDAPI_API SetFilePointerEx : public GridMethod {
     SetFilePointerEx(FileServicesHandle& handle, LARGE_INTEGER distanceToMove, LARGE_INTEGER* newFilePointer,
                      DWORD moveMethod);
     GRIDAPI_COMMAND(SetFilePointerEx)
+
+  private:
     FileServicesHandle& handle_;
     LARGE_INTEGER distanceToMove_;
     LARGE_INTEGER* newFilePointer_;
@@ -128,6 +150,8 @@ class GRIDAPI_API UnlockFileEx : public GridMethod {
   public:
     UnlockFileEx(FileServicesHandle& handle, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, OVERLAPPED* overlapped);
     GRIDAPI_COMMAND(UnlockFileEx)
+
+  private:
     FileServicesHandle& handle_;
     DWORD reserved_;
     DWORD bytesLow_;
@@ -141,6 +165,8 @@ class GRIDAPI_API WriteFile : public GridMethod {
     WriteFile(FileServicesHandle& handle, const void* buffer, DWORD bytesToTransfer, DWORD* bytesTransferred,
               OVERLAPPED* overlapped);
     GRIDAPI_COMMAND(WriteFile)
+
+  private:
     FileServicesHandle& handle_;
     const void* buffer_;
     DWORD bytesToTransfer_;

@@ -17,6 +17,8 @@ class GRIDAPI_API CreateDirectoryA : public GridMethod {
   public:
     CreateDirectoryA(const std::string& pathName, SECURITY_ATTRIBUTES* securityAttributes);
     GRIDAPI_COMMAND(CreateDirectoryA)
+
+  private:
     std::string pathName_;
     SECURITY_ATTRIBUTES* securityAttributes_;
 };
@@ -26,6 +28,8 @@ class GRIDAPI_API CreateDirectoryW : public GridMethod {
   public:
     CreateDirectoryW(const std::wstring& pathName, SECURITY_ATTRIBUTES* securityAttributes);
     GRIDAPI_COMMAND(CreateDirectoryW)
+
+  private:
     std::wstring pathName_;
     SECURITY_ATTRIBUTES* securityAttributes_;
 };
@@ -36,6 +40,8 @@ class GRIDAPI_API DeleteFileA : public GridMethod {
     explicit DeleteFileA(const std::string& fileName);
     explicit DeleteFileA(std::string&& fileName);
     GRIDAPI_COMMAND(DeleteFileA)
+
+  private:
     std::string fileName_;
 };
 
@@ -44,6 +50,8 @@ class GRIDAPI_API FindFirstFileA : public GridMethod {
   public:
     FindFirstFileA(const std::string& fileName, WIN32_FIND_DATAA* findFileData);
     GRIDAPI_COMMAND(FindFirstFileA)
+
+  private:
     std::string fileName_;
     WIN32_FIND_DATAA* findFileData_;
 };
@@ -53,6 +61,8 @@ class GRIDAPI_API GetCurrentDirectoryA : public GridMethod {
   public:
     GetCurrentDirectoryA(DWORD bufferLength, char* buffer);
     GRIDAPI_COMMAND(GetCurrentDirectoryA)
+
+  private:
     DWORD bufferLength_;
     char* buffer_;
 };
@@ -63,6 +73,8 @@ class GRIDAPI_API GetDiskFreeSpaceA : public GridMethod {
     GetDiskFreeSpaceA(const std::string& rootPathName, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                       DWORD* numberOfFreeClusters, DWORD* totalNumberOfClusters);
     GRIDAPI_COMMAND(GetDiskFreeSpaceA)
+
+  private:
     std::string rootPathName_;
     DWORD* sectorsPerCluster_;
     DWORD* bytesPerSector_;
@@ -76,6 +88,8 @@ class GRIDAPI_API GetDiskFreeSpaceExA : public GridMethod {
     GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAvailableToCaller,
                         ULARGE_INTEGER* totalNumberOfBytes, ULARGE_INTEGER* totalNumberOfFreeBytes);
     GRIDAPI_COMMAND(GetDiskFreeSpaceExA)
+
+  private:
     const char* directoryName_;
     ULARGE_INTEGER* freeBytesAvailableToCaller_;
     ULARGE_INTEGER* totalNumberOfBytes_;
@@ -88,6 +102,8 @@ class GRIDAPI_API GetFileAttributesA : public GridMethod {
     explicit GetFileAttributesA(const std::string& fileName);
     explicit GetFileAttributesA(std::string&& fileName);
     GRIDAPI_COMMAND(GetFileAttributesA)
+
+  private:
     std::string fileName_;
 };
 
@@ -96,6 +112,8 @@ class GRIDAPI_API GetFileAttributesExA : public GridMethod {
   public:
     GetFileAttributesExA(const char* fileName, GET_FILEEX_INFO_LEVELS infoLevelId, void* fileInformation);
     GRIDAPI_COMMAND(GetFileAttributesExA)
+
+  private:
     const char* fileName_;
     GET_FILEEX_INFO_LEVELS infoLevelId_;
     void* fileInformation_;
@@ -106,6 +124,8 @@ class GRIDAPI_API GetTempFileNameA : public GridMethod {
   public:
     GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique, char* tempFileName);
     GRIDAPI_COMMAND(GetTempFileNameA)
+
+  private:
     const char* pathName_;
     const char* prefixString_;
     UINT unique_;
@@ -117,6 +137,8 @@ class GRIDAPI_API SetCurrentDirectoryA : public GridMethod {
   public:
     explicit SetCurrentDirectoryA(const char* pathName);
     GRIDAPI_COMMAND(SetCurrentDirectoryA)
+
+  private:
     const char* pathName_;
 };
 
@@ -125,6 +147,8 @@ class GRIDAPI_API SetFileAttributesA : public GridMethod {
   public:
     SetFileAttributesA(const std::string& fileName, DWORD fileAttributes);
     GRIDAPI_COMMAND(SetFileAttributesA)
+
+  private:
     std::string fileName_;
     DWORD fileAttributes_;
 };

@@ -14,6 +14,8 @@ class GRIDAPI_API PathFileExistsA : public GridMethod {
   public:
     explicit PathFileExistsA(const std::string& path);
     GRIDAPI_COMMAND(PathFileExistsA)
+
+  private:
     std::string path_;
 };
 
@@ -22,6 +24,8 @@ class GRIDAPI_API PathIsDirectoryA : public GridMethod {
   public:
     explicit PathIsDirectoryA(const std::string& path);
     GRIDAPI_COMMAND(PathIsDirectoryA)
+
+  private:
     std::string path_;
 };
 
@@ -30,6 +34,8 @@ class GRIDAPI_API PathIsDirectoryEmptyA : public GridMethod {
   public:
     explicit PathIsDirectoryEmptyA(const std::string& path);
     GRIDAPI_COMMAND(PathIsDirectoryEmptyA)
+
+  private:
     std::string path_;
 };
 

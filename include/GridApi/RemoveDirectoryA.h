@@ -12,6 +12,8 @@ class GRIDAPI_API RemoveDirectoryA : public GridMethod {
   public:
     RemoveDirectoryA(const std::string& pathName, int recursive);
     GRIDAPI_COMMAND(RemoveDirectoryA)
+
+  private:
     std::string pathName_;
     int recursive_;
 };

@@ -1,5 +1,6 @@
 // Internals of libGridPlatform shared by its translation units. The few functions marked
-// GRIDPLATFORM_INTERNAL are exported for the platform's own unit tests; nothing else uses them.
+// GRIDPLATFORM_INTERNAL are exported for the platform's own unit tests and fuzz harnesses; nothing
+// else uses them.
 #pragma once
 
 #include <platform/win32.h>
@@ -52,6 +53,8 @@ struct ErrnoRow {
 
 GRIDPLATFORM_INTERNAL DWORD win32FromErrno(int err, ErrnoContext context);
 GRIDPLATFORM_INTERNAL const ErrnoRow* errnoTable(std::size_t* count);
+// The Win32 error of a call on a name that failed with `err`.
+inline DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
 
 // ---- paths ------------------------------------------------------------------------------------
 
@@ -94,6 +97,14 @@ GRIDPLATFORM_INTERNAL std::string posixFromParsed(const ParsedPath& parsed, cons
 
 // The Win32 form of a POSIX directory: under the UNC root it becomes \\server\share\rest.
 GRIDPLATFORM_INTERNAL std::string win32FromPosix(const std::string& posix, const std::string& uncRoot);
+
+// Whether a name is relative: neither starts with a separator nor with a drive ("C:").
+bool isRelativeName(const char* path);
+// Whether `path` starts with the long form's prefix "\\?\" (either separator).
+bool isLongForm(const char* path);
+// The length in characters of the full Win32 name Windows forms before it looks a name up:
+// \\server\share\a\b (or /a/b), with a trailing separator where the caller gave one.
+std::size_t fullNameLength(const ParsedPath& parsed);
 
 // The UNC root: $GRIDAPI_UNC_ROOT, or /mnt/unc. Read once.
 const std::string& uncRoot();
@@ -145,10 +156,10 @@ struct ShareDir {
     ~ShareDir();
     ShareDir(const ShareDir&) = delete;
     ShareDir& operator=(const ShareDir&) = delete;
-    const int fd;             // O_PATH | O_DIRECTORY
-    bool caseless = false;    // its file system compares names without regard to case by itself
-    bool beneath = true;      // resolved with RESOLVE_BENEATH
-    bool isShare = true;      // false: the host's "/"
+    const int fd;           // O_PATH | O_DIRECTORY
+    bool caseless = false;  // its file system compares names without regard to case by itself
+    bool beneath = true;    // resolved with RESOLVE_BENEATH
+    bool isShare = true;    // false: the host's "/"
     // Its files take no notice of O_NONBLOCK (ext4, xfs, btrfs, tmpfs, f2fs): an open that used it
     // to keep a pipe from blocking need not clear it again.
     bool ignoresNonBlocking = false;
@@ -178,7 +189,7 @@ constexpr std::size_t kMaxFolderName = MAX_PATH - 12;
 
 // Parses `path` (null or empty -> 3, too long for `limit` -> 3 or 206), maps it and finds its share
 // (a missing server 53, a missing share 67).
-Target mapPath(const char* path, bool allowWildcards = false, NameLimit limit = NameLimit::Name);
+GRIDPLATFORM_INTERNAL Target mapPath(const char* path, bool allowWildcards = false, NameLimit limit = NameLimit::Name);
 // Finds the share of a parsed and written target (Target::share, Target::belowShare, or the error).
 void attachShare(Target* target);
 
@@ -199,13 +210,13 @@ int statTarget(const Target& target, bool followLinks, FileInfo* info, DWORD* st
 // resolved again from a path string, so a link swapped in on the way cannot take it elsewhere.
 struct Entry {
     std::shared_ptr<const ShareDir> share;
-    Fd ownParent;        // the parent's descriptor when it is not the share's own
-    int parent = -1;     // the parent directory (O_PATH)
-    PosixPath rel;       // the name below the share as found ("." for the share itself)
+    Fd ownParent;            // the parent's descriptor when it is not the share's own
+    int parent = -1;         // the parent directory (O_PATH)
+    PosixPath rel;           // the name below the share as found ("." for the share itself)
     std::size_t nameAt = 0;  // where the last component starts in `rel`
     bool exists = false;
-    bool root = false;   // the share itself: no parent
-    FileInfo info;       // the entry itself (a link not followed), when it exists
+    bool root = false;  // the share itself: no parent
+    FileInfo info;      // the entry itself (a link not followed), when it exists
     const char* name() const { return rel.c_str() + nameAt; }
 };
 
@@ -221,6 +232,10 @@ int openEntry(const Entry& entry, int flags, mode_t mode = 0);
 // Opens an existing name (as written, else found without regard to case) with `flags`, following
 // links beneath the share. -1 with *error set (2 when it does not exist).
 int openExisting(const Target& target, int flags, DWORD* error);
+// An existing entry, resolved beneath its share and not followed if it is a link (2 when missing).
+DWORD existingEntry(const Target& target, Entry* entry);
+// An existing directory, open (O_PATH) beneath its share; -1 with *error (267 for a file).
+int openDirectory(const Target& target, DWORD* error);
 
 // Calls `visit` with the name of each entry of the directory `dirfd` (any descriptor of it, O_PATH
 // too; "." and ".." left out) until it returns false; the directory is read with getdents64 into
@@ -355,6 +370,6 @@ bool ioConflicts(const FileKey& key, const void* owner, std::uint64_t offset, st
 HANDLE openFile(const Target& target, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes,
                 FileInfo* info = nullptr);
 // The descriptor behind a file handle, or -1.
-int fileDescriptor(HANDLE handle);
+GRIDPLATFORM_INTERNAL int fileDescriptor(HANDLE handle);
 
 }  // namespace gridplatform

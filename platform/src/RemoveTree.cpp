@@ -26,8 +26,6 @@ struct Removal {
     }
 };
 
-DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
-
 // Removes a file or a link (as a link: its target stays) of the directory `dirfd`.
 bool removeFile(int dirfd, const char* name, const FileInfo& info, Removal& removal) {
     if (!S_ISLNK(info.mode) && isReadOnlyMode(info.mode)) {

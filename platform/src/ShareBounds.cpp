@@ -324,8 +324,6 @@ int statTarget(const Target& target, bool followLinks, FileInfo* info, DWORD* st
 
 namespace {
 
-DWORD pathError(int err) { return win32FromErrno(err, ErrnoContext::Path); }
-
 // Appends `part` to `rel` after a separator; false when it does not fit.
 bool appendPart(PosixPath* rel, std::string_view part) {
     if (rel->size() + part.size() + 1 > rel->capacity()) return false;

@@ -36,12 +36,12 @@ void CreateFileA::applyWriteThrough() {
     // Read without a lock (a relaxed atomic load: a plain load on x86-64, and no race for the
     // sanitizer); two first constructions may both read the setting, and the last store stays.
     if (__atomic_load_n(&writeThroughFlag_, __ATOMIC_RELAXED) == -1)
-        __atomic_exchange_n(&writeThroughFlag_, readRegFlag(), __ATOMIC_SEQ_CST);
+        __atomic_exchange_n(&writeThroughFlag_, readWriteThroughSetting(), __ATOMIC_SEQ_CST);
     // The bit is only ever added: a caller's own write-through stays whatever the setting says.
     if (__atomic_load_n(&writeThroughFlag_, __ATOMIC_RELAXED) == 1) flagsAndAttributes_ |= FILE_FLAG_WRITE_THROUGH;
 }
 
-std::int32_t CreateFileA::readRegFlag() {
+std::int32_t CreateFileA::readWriteThroughSetting() {
     std::int32_t value = 1;
     StravoStorageApi::readGlobalSetting(StaticSingleton::CStaticSingleton<GlobalConfig>::instance(),
                                         "UncCreateFileWriteThough", value, value);

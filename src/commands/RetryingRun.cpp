@@ -7,8 +7,6 @@ namespace GridApi {
 
 namespace {
 
-const char* const eventSource = "Stravo File Services";
-
 template <class Path>
 FileServicesError makeError(const Path& path, DWORD code, const FailureReport& failure) {
     return failure.textArgument ? FileServicesError(path, code, failure.text, failure.textArgument)
@@ -27,7 +25,7 @@ void RetryingRun::reportFailure(const ErrorStatus& result, const FailureReport& 
             failure.widePath ? makeError(*failure.widePath, result.lastError, failure)
                              : makeError(context_.arguments.empty() ? std::string() : context_.arguments.front(),
                                          result.lastError, failure);
-        StravoUtilities::WriteSystemEvent(error, eventSource, nullptr, 0);
+        StravoUtilities::WriteSystemEvent(error, GRID_EVENT_SOURCE, nullptr, 0);
         logText(failure.messageId, error.what());
     }
     ::SetLastError(result.lastError);

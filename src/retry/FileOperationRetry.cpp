@@ -21,7 +21,6 @@ namespace messages = GridApi::messages;
 namespace {
 
 const char* const retryWaitErrorKey = "FileRetryWaitError";
-const PerfCounters::CounterType databaseSettingsReads = static_cast<PerfCounters::CounterType>(4);
 
 // The most the random extra wait may be for a rule whose wait has no bound: an hour. A rule with a
 // wait bound bounds the extra by it too.
@@ -137,7 +136,7 @@ void readSetting(GlobalConfig& config, const std::string& key, Value& value, con
     }
     if (StaticSingleton::CStaticSingleton<PerformanceCountersManager>::instanceExists()) {
         StaticSingleton::CStaticSingleton<PerformanceCountersManager>::instance().incrementCounter(
-            databaseSettingsReads);
+            PerfCounters::DatabaseSettingsReads);
     }
     value = defaultValue;
     try {

@@ -40,22 +40,11 @@ UncFileOperationRetryHandler& UncFileOperationRetryHandler::operator=(const UncF
 UncFileOperationRetryHandler::~UncFileOperationRetryHandler() = default;
 
 void UncFileOperationRetryHandler::setup() {
-    using namespace StravoStorageApi;
     // Registration order is the order in which the settings are read and bounding is logged.
-    registerRule<FileSharingViolationRetry>(rules, ERROR_SHARING_VIOLATION, operationName);
-    registerRule<FileAccessDeniedRetry>(rules, ERROR_ACCESS_DENIED, operationName);
-    registerRule<FileAlreadyExistsRetry>(rules, ERROR_ALREADY_EXISTS, operationName);
-    registerRule<DirectoryNotEmptyRetry>(rules, ERROR_DIR_NOT_EMPTY, operationName);
-    registerRule<FileSemTimeoutRetry>(rules, ERROR_SEM_TIMEOUT, operationName);
-    registerRule<FileBadNetPathRetry>(rules, ERROR_BAD_NETPATH, operationName);
-    registerRule<FileNetNameDelRetry>(rules, ERROR_NETNAME_DELETED, operationName);
-    registerRule<FilePathNotFoundRetry>(rules, ERROR_PATH_NOT_FOUND, operationName);
-    registerRule<FileFileNotFoundRetry>(rules, ERROR_FILE_NOT_FOUND, operationName);
-    registerRule<FileUnexpectedNetErrorRetry>(rules, ERROR_UNEXP_NET_ERR, operationName);
-    registerRule<FileInvalidNameRetry>(rules, ERROR_INVALID_NAME, operationName);
-    registerRule<FileRemNotListRetry>(rules, ERROR_REM_NOT_LIST, operationName);
-    registerRule<FileInvalidHandleRetry>(rules, ERROR_INVALID_HANDLE, operationName);
-    registerRule<FileBadNetNameRetry>(rules, ERROR_BAD_NET_NAME, operationName);
+#define GRIDAPI_REGISTER_RETRY_RULE(Namespace, Name, code, ...) \
+    registerRule<Namespace::Name>(rules, code, operationName);
+    GRIDAPI_RETRY_RULES(GRIDAPI_REGISTER_RETRY_RULE)
+#undef GRIDAPI_REGISTER_RETRY_RULE
 }
 
 PathFileExistsRetryHandler::PathFileExistsRetryHandler() : UncFileOperationRetryHandler("PathFileExists") {

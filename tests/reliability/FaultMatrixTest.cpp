@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +25,7 @@
 #include <GridApi/UncFileOperationRetryHandler.h>
 
 #include "HostFixture.h"
+#include "RuleContract.h"
 
 namespace {
 
@@ -39,30 +39,6 @@ const DWORD contentSize = sizeof content - 1;
 const char eventSource[] = "Stravo File Services";
 const DWORD unruledCodes[] = {ERROR_INVALID_PARAMETER, ERROR_DISK_FULL};
 const DWORD recoveryCode = ERROR_NETNAME_DELETED;
-
-// The errors as the log names them.
-const std::map<DWORD, std::string>& descriptions() {
-    static const std::map<DWORD, std::string> names = {
-        {32, "Sharing Violation"},
-        {5, "Access Denied"},
-        {183, "File Already Exists"},
-        {145, "Directory Not Empty"},
-        {121, "Semaphore Timeout"},
-        {53, "The network path was not found"},
-        {64, "The specified network name is no longer available"},
-        {3, "The system cannot find the path specified"},
-        {2, "The system cannot find the file specified"},
-        {59, "An unexpected network error occurred"},
-        {123, "The filename, directory name, or volume label syntax is incorrect"},
-        {51,
-         "Windows cannot find the network path. Verify that the network path is correct and the destination computer "
-         "is not busy or turned off. If Windows still cannot find the network path, contact your network "
-         "administrator."},
-        {6, "The handle is invalid"},
-        {67, "The network name cannot be found"},
-    };
-    return names;
-}
 
 // Small counts and waits for every rule, different per code so that a mix-up of rules shows.
 std::uint32_t retriesFor(DWORD code) { return 1 + code % 3; }
@@ -152,14 +128,13 @@ class FaultMatrixTest : public gridtest::HostShareTest {
         HostShareTest::SetUp();
         // Every rule gets a small count and wait through the settings, before any handler is built:
         // node-local ones, whose store is written without the database's synchronous commits.
-        GridApi::UncFileOperationRetryHandler keys("settings");
         auto set = [](const std::string& key, std::uint32_t value) {
             StravoHostControl::setNodeLocalKey(key, true);
             StravoHostControl::setNodeLocalSetting(key, value);
         };
-        for (const auto& rule : keys.rules) {
-            set(rule.second->retriesKey, retriesFor(rule.first));
-            set(rule.second->waitSecondsKey, waitFor(rule.first));
+        for (const gridtest::RuleContract& rule : gridtest::ruleContract) {
+            set(rule.retriesKey, retriesFor(rule.code));
+            set(rule.waitKey, waitFor(rule.code));
         }
         set("FileRetryWaitError", 3);
         services_.reset(createFileServices());
@@ -295,11 +270,11 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
            std::to_string(info.param.code);
 }
 
-// Every command under every code with a rule in the full handler (the query handlers lack some of
-// them), under the two codes without a rule, and once recovering.
+// Every command under every code with a rule (the query handlers lack some of them), under the two
+// codes without a rule, and once recovering.
 std::vector<Case> allCases() {
     std::vector<DWORD> codes;
-    for (const auto& rule : GridApi::UncFileOperationRetryHandler("codes").rules) codes.push_back(rule.first);
+    for (const gridtest::RuleContract& rule : gridtest::ruleContract) codes.push_back(rule.code);
     codes.insert(codes.end(), std::begin(unruledCodes), std::end(unruledCodes));
     std::vector<Case> cases;
     for (std::size_t command = 0; command < commands().size(); ++command) {
@@ -338,8 +313,9 @@ TEST_P(Matrix, RunsAsTheRuleSays) {
         wait = rule->second->waitSeconds;
         jitter = rule->second->waitJitterSeconds;
         ASSERT_EQ(retriesFor(c.code), retries) << "the rule did not take its count from the settings";
-        ASSERT_EQ(1u, descriptions().count(c.code)) << "a rule for an error this test does not know";
-        description = descriptions().at(c.code);
+        const gridtest::RuleContract* contract = gridtest::contractFor(c.code);
+        ASSERT_NE(nullptr, contract) << "a rule for an error the contract does not know";
+        description = contract->description;
     }
     StravoHostControl::clearCapturedLogLines();
 

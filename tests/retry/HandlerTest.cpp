@@ -55,9 +55,9 @@ TEST_F(HandlerTest, SettingsAreReadInRegistrationOrder) {
     StravoHostControl::setDatabaseSetting("DirectoryNotEmptyWaitSeconds", 99);
     StravoHostControl::setDatabaseSetting("NumRetriesOnAccessDenied", 6);
     StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads);
     UncFileOperationRetryHandler handler("CopyFile");
-    EXPECT_EQ(readsBefore + 42, StravoHostControl::performanceCounter(PerfCounters::CounterType(4)));
+    EXPECT_EQ(readsBefore + 42, StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads));
     const std::vector<std::string> expected = {
         "GRIDAPI-T-1111 limiting the 'Access Denied' number of retries to 5.",
         "GRIDAPI-T-1111 limiting the 'Directory Not Empty' wait time to 60 seconds.",
@@ -69,9 +69,9 @@ TEST_F(HandlerTest, SettingsAreReadInRegistrationOrder) {
 TEST_F(HandlerTest, PathIsDirectoryBuildsItsRulesTwice) {
     StravoHostControl::setDatabaseSetting("NumRetriesOnAccessDenied", 6);
     StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads);
     GridApi::PathIsDirectoryRetryHandler handler;
-    EXPECT_EQ(readsBefore + 84, StravoHostControl::performanceCounter(PerfCounters::CounterType(4)));
+    EXPECT_EQ(readsBefore + 84, StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads));
     const std::string line = "GRIDAPI-T-1111 limiting the 'Access Denied' number of retries to 5.";
     EXPECT_EQ(std::vector<std::string>({line, line}), lines());
 }

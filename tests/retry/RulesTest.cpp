@@ -1,141 +1,100 @@
-#include <memory>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <GridApi/RetryRules.h>
+#include <GridApi/UncFileOperationRetryHandler.h>
 #include <StravoHost/Settings.h>
 
 #include "HostFixture.h"
+#include "RuleContract.h"
 
 namespace {
 
+using gridtest::ruleContract;
+using gridtest::RuleContract;
 using StravoStorageApi::FileOperationRetry;
 
-struct RuleCase {
-    const char* name;
-    std::uint32_t retries;
-    std::uint32_t wait;
-    const char* retriesKey;
-    const char* waitKey;
-    const char* description;
-    std::unique_ptr<FileOperationRetry> (*make)(const std::string&);
-};
-
-template <class Rule>
-std::unique_ptr<FileOperationRetry> make(const std::string& operation) {
-    return std::unique_ptr<FileOperationRetry>(new Rule(operation));
-}
-
-const RuleCase rules[] = {
-    {"FileSharingViolationRetry", 16, 5, "NumRetriesOnSharingViolation", "SharingViolationWaitSeconds",
-     "Sharing Violation", &make<StravoStorageApi::FileSharingViolationRetry>},
-    {"FileAccessDeniedRetry", 5, 10, "NumRetriesOnAccessDenied", "AccessDeniedWaitSeconds", "Access Denied",
-     &make<StravoStorageApi::FileAccessDeniedRetry>},
-    {"FileAlreadyExistsRetry", 3, 3, "NumRetriesOnFileAlreadyExists", "FileAlreadyExistsWaitSeconds",
-     "File Already Exists", &make<StravoStorageApi::FileAlreadyExistsRetry>},
-    {"DirectoryNotEmptyRetry", 3, 3, "NumRetriesOnDirectoryNotEmpty", "DirectoryNotEmptyWaitSeconds",
-     "Directory Not Empty", &make<StravoStorageApi::DirectoryNotEmptyRetry>},
-    {"FileSemTimeoutRetry", 2, 1, "NumRetriesOnSemTimeout", "SemTimeoutWaitSeconds", "Semaphore Timeout",
-     &make<GridApi::FileSemTimeoutRetry>},
-    {"FileBadNetPathRetry", 16, 5, "NumRetriesOnBadNetPath", "BadNetPathWaitSeconds", "The network path was not found",
-     &make<StravoStorageApi::FileBadNetPathRetry>},
-    {"FileNetNameDelRetry", 16, 5, "NumRetriesNetNameDel", "NetNameDelWaitSeconds",
-     "The specified network name is no longer available", &make<GridApi::FileNetNameDelRetry>},
-    {"FilePathNotFoundRetry", 16, 5, "NumRetriesOnPathNotFound", "PathNotFoundWaitSeconds",
-     "The system cannot find the path specified", &make<GridApi::FilePathNotFoundRetry>},
-    {"FileFileNotFoundRetry", 16, 5, "NumRetriesOnFileNotFound", "FileNotFoundWaitSeconds",
-     "The system cannot find the file specified", &make<GridApi::FileFileNotFoundRetry>},
-    {"FileUnexpectedNetErrorRetry", 10, 10, "NumRetriesOnUnexpectedNetError", "UnexpectedNetErrorWaitSeconds",
-     "An unexpected network error occurred", &make<GridApi::FileUnexpectedNetErrorRetry>},
-    {"FileInvalidNameRetry", 16, 5, "NumRetriesOnInvalidName", "InvalidNameWaitSeconds",
-     "The filename, directory name, or volume label syntax is incorrect", &make<GridApi::FileInvalidNameRetry>},
-    {"FileRemNotListRetry", 16, 5, "NumRetriesOnRemNotList", "RemNotListWaitSeconds",
-     "Windows cannot find the network path. Verify that the network path is correct and the destination computer "
-     "is not busy or turned off. If Windows still cannot find the network path, contact your network "
-     "administrator.",
-     &make<GridApi::FileRemNotListRetry>},
-    {"FileInvalidHandleRetry", 16, 5, "NumRetriesOnInvalidHandle", "InvalidHandleWaitSeconds", "The handle is invalid",
-     &make<GridApi::FileInvalidHandleRetry>},
-    {"FileBadNetNameRetry", 16, 5, "NumRetriesOnBadNetName", "BadNetNameWaitSeconds",
-     "The network name cannot be found", &make<StravoStorageApi::FileBadNetNameRetry>},
-};
+const PerfCounters::CounterType databaseReads = PerfCounters::DatabaseSettingsReads;
 
 class RulesTest : public gridtest::HostTest {};
 
 TEST_F(RulesTest, WithoutSettingsEveryRuleHasItsDefaults) {
-    for (const RuleCase& c : rules) {
-        const std::unique_ptr<FileOperationRetry> rule = c.make("DeleteFile");
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.retries, rule->numRetries);
-        EXPECT_EQ(c.wait, rule->waitSeconds);
-        EXPECT_EQ(3u, rule->waitJitterSeconds);
-        EXPECT_EQ(c.retriesKey, rule->retriesKey);
-        EXPECT_EQ(c.waitKey, rule->waitSecondsKey);
-        EXPECT_EQ(c.description, rule->description);
-        EXPECT_EQ("DeleteFile", rule->operationName);
-        EXPECT_EQ(0u, rule->minRetries);
-        EXPECT_EQ(0u, rule->minWaitSeconds);
+    const GridApi::UncFileOperationRetryHandler handler("DeleteFile");
+    EXPECT_EQ(std::size(ruleContract), handler.rules.size());
+    for (const RuleContract& c : ruleContract) {
+        SCOPED_TRACE(c.code);
+        const FileOperationRetry& r = *handler.rules.at(c.code);
+        EXPECT_EQ(c.retries, r.numRetries);
+        EXPECT_EQ(c.waitSeconds, r.waitSeconds);
+        EXPECT_EQ(c.maxRetries, r.maxRetries);
+        EXPECT_EQ(c.maxWaitSeconds, r.maxWaitSeconds);
+        EXPECT_EQ(3u, r.waitJitterSeconds);
+        EXPECT_EQ(c.retriesKey, r.retriesKey);
+        EXPECT_EQ(c.waitKey, r.waitSecondsKey);
+        EXPECT_EQ(c.description, r.description);
+        EXPECT_EQ("DeleteFile", r.operationName);
+        EXPECT_EQ(0u, r.minRetries);
+        EXPECT_EQ(0u, r.minWaitSeconds);
     }
     EXPECT_TRUE(lines().empty());
 }
 
+// Each key gets a value of its own, so that a rule reading another rule's key shows.
 TEST_F(RulesTest, EveryRuleReadsItsOwnKeys) {
-    for (const RuleCase& c : rules) {
-        StravoHostControl::setDatabaseSetting(c.retriesKey, 1);
-        StravoHostControl::setDatabaseSetting(c.waitKey, 2);
-        const std::unique_ptr<FileOperationRetry> rule = c.make("CopyFile");
-        EXPECT_EQ(1u, rule->numRetries) << c.name;
-        EXPECT_EQ(2u, rule->waitSeconds) << c.name;
-        StravoHostControl::clearAllSettings();
+    std::uint32_t value = 0;
+    for (const RuleContract& c : ruleContract) {
+        StravoHostControl::setDatabaseSetting(c.retriesKey, ++value);
+        StravoHostControl::setDatabaseSetting(c.waitKey, ++value);
+    }
+    const GridApi::UncFileOperationRetryHandler handler("CopyFile");
+    value = 0;
+    for (const RuleContract& c : ruleContract) {
+        EXPECT_EQ(++value, handler.rules.at(c.code)->numRetries) << c.retriesKey;
+        EXPECT_EQ(++value, handler.rules.at(c.code)->waitSeconds) << c.waitKey;
     }
 }
 
 TEST_F(RulesTest, SettingsAreBoundedAndTheBoundingIsTraced) {
     struct Case {
-        const char* key;
-        std::int64_t setting;
+        DWORD code;
         std::uint32_t FileOperationRetry::*field;
+        std::int64_t setting;
         std::uint32_t expected;
-        const char* trace;  // nullptr: no line
-        std::unique_ptr<FileOperationRetry> (*make)(const std::string&);
     };
-    const Case cases[] = {
-        {"NumRetriesOnAccessDenied", 50, &FileOperationRetry::numRetries, 5,
-         "GRIDAPI-T-1111 limiting the 'Access Denied' number of retries to 5.",
-         &make<StravoStorageApi::FileAccessDeniedRetry>},
-        {"AccessDeniedWaitSeconds", 30, &FileOperationRetry::waitSeconds, 20,
-         "GRIDAPI-T-1111 limiting the 'Access Denied' wait time to 20 seconds.",
-         &make<StravoStorageApi::FileAccessDeniedRetry>},
-        {"DirectoryNotEmptyWaitSeconds", 0, &FileOperationRetry::waitSeconds, 0, nullptr,
-         &make<StravoStorageApi::DirectoryNotEmptyRetry>},
-        {"DirectoryNotEmptyWaitSeconds", 61, &FileOperationRetry::waitSeconds, 60,
-         "GRIDAPI-T-1111 limiting the 'Directory Not Empty' wait time to 60 seconds.",
-         &make<StravoStorageApi::DirectoryNotEmptyRetry>},
-        {"DirectoryNotEmptyWaitSeconds", 60, &FileOperationRetry::waitSeconds, 60, nullptr,
-         &make<StravoStorageApi::DirectoryNotEmptyRetry>},
-        {"NumRetriesOnFileAlreadyExists", 101, &FileOperationRetry::numRetries, 100,
-         "GRIDAPI-T-1111 limiting the 'File Already Exists' number of retries to 100.",
-         &make<StravoStorageApi::FileAlreadyExistsRetry>},
-        {"NumRetriesOnSharingViolation", 1000, &FileOperationRetry::numRetries, 1000, nullptr,
-         &make<StravoStorageApi::FileSharingViolationRetry>},
-        {"NumRetriesOnBadNetName", 0, &FileOperationRetry::numRetries, 0, nullptr,
-         &make<StravoStorageApi::FileBadNetNameRetry>},
-        {"FileRetryWaitError", 0, &FileOperationRetry::waitJitterSeconds, 1, nullptr,
-         &make<GridApi::FileNetNameDelRetry>},
-        {"FileRetryWaitError", 9, &FileOperationRetry::waitJitterSeconds, 9, nullptr,
-         &make<GridApi::FileNetNameDelRetry>},
-    };
+    const auto count = &FileOperationRetry::numRetries, wait = &FileOperationRetry::waitSeconds,
+               jitter = &FileOperationRetry::waitJitterSeconds;
+    std::vector<Case> cases = {
+        {32, count, 1000, 1000}, {67, count, 0, 0}, {145, wait, 0, 0}, {64, jitter, 0, 1}, {64, jitter, 9, 9}};
+    // Every bound: the bound itself is taken, one more is bounded.
+    for (const RuleContract& c : ruleContract) {
+        for (const auto& bound : {std::make_pair(count, c.maxRetries), std::make_pair(wait, c.maxWaitSeconds)}) {
+            if (bound.second == gridtest::none) continue;
+            cases.push_back({c.code, bound.first, bound.second, bound.second});
+            cases.push_back({c.code, bound.first, std::int64_t(bound.second) + 1, bound.second});
+        }
+    }
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(c.setting));
+        const RuleContract& contract = *gridtest::contractFor(c.code);
+        const std::string key = c.field == count  ? contract.retriesKey
+                                : c.field == wait ? contract.waitKey
+                                                  : "FileRetryWaitError";
+        SCOPED_TRACE(key + "=" + std::to_string(c.setting));
         StravoHostControl::clearAllSettings();
         StravoHostControl::clearCapturedLogLines();
-        StravoHostControl::setDatabaseSetting(c.key, c.setting);
-        const std::unique_ptr<FileOperationRetry> rule = c.make("DeleteFile");
-        EXPECT_EQ(c.expected, (*rule).*c.field);
-        const std::vector<std::string> expected =
-            c.trace ? std::vector<std::string>{c.trace} : std::vector<std::string>{};
+        StravoHostControl::setDatabaseSetting(key, c.setting);
+        const GridApi::UncFileOperationRetryHandler handler("DeleteFile");
+        EXPECT_EQ(c.expected, (*handler.rules.at(c.code)).*c.field);
+        std::vector<std::string> expected;
+        if (c.setting > c.expected) {
+            expected.push_back("GRIDAPI-T-1111 limiting the '" + std::string(contract.description) +
+                               (c.field == count ? "' number of retries to " + std::to_string(c.expected) + "."
+                                                 : "' wait time to " + std::to_string(c.expected) + " seconds."));
+        }
         EXPECT_EQ(expected, lines());
     }
 }
@@ -143,7 +102,7 @@ TEST_F(RulesTest, SettingsAreBoundedAndTheBoundingIsTraced) {
 TEST_F(RulesTest, BaseRuleLoadsNothing) {
     StravoHostControl::setDatabaseSetting("FileRetryWaitError", 9);
     StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
     FileOperationRetry rule("DeleteFile");
     rule.loadSettings();
     EXPECT_EQ("<default>", rule.description);
@@ -151,12 +110,12 @@ TEST_F(RulesTest, BaseRuleLoadsNothing) {
     EXPECT_EQ(0u, rule.waitSeconds);
     EXPECT_EQ(3u, rule.waitJitterSeconds);
     EXPECT_EQ(0xFFFFFFFFu, rule.maxRetries);
-    EXPECT_EQ(readsBefore, StravoHostControl::performanceCounter(PerfCounters::CounterType(4)));
+    EXPECT_EQ(readsBefore, StravoHostControl::performanceCounter(databaseReads));
 }
 
 TEST_F(RulesTest, DatabaseFailureLeavesDefaultsAndIsTracedOncePerRead) {
     StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
     StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 7);
     StravoHostControl::failDatabaseSettings("disk I/O error");
     GridApi::FileSemTimeoutRetry rule("DeleteFile");
@@ -168,7 +127,7 @@ TEST_F(RulesTest, DatabaseFailureLeavesDefaultsAndIsTracedOncePerRead) {
         EXPECT_EQ(0u, line.find("GRIDAPI-T-1111 Database error calling getGlobalSetting: ")) << line;
         EXPECT_NE(std::string::npos, line.find("disk I/O error")) << line;
     }
-    EXPECT_EQ(readsBefore + 3, StravoHostControl::performanceCounter(PerfCounters::CounterType(4)));
+    EXPECT_EQ(readsBefore + 3, StravoHostControl::performanceCounter(databaseReads));
 
     // With the trace off, the failure is swallowed silently.
     StravoHostControl::clearCapturedLogLines();
@@ -183,14 +142,34 @@ TEST_F(RulesTest, NodeLocalKeysAreReadFromTheRegistrySideAndItsErrorsPass) {
     StravoHostControl::setNodeLocalKey("NumRetriesOnSemTimeout", true);
     StravoHostControl::setNodeLocalSetting("NumRetriesOnSemTimeout", 4);
     StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 9);
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
     GridApi::FileSemTimeoutRetry rule("DeleteFile");
     EXPECT_EQ(4u, rule.numRetries);
     // Only the wait and the jitter went to the database.
-    EXPECT_EQ(readsBefore + 2, StravoHostControl::performanceCounter(PerfCounters::CounterType(4)));
+    EXPECT_EQ(readsBefore + 2, StravoHostControl::performanceCounter(databaseReads));
 
     StravoHostControl::failNodeLocalSettings("registry unreadable");
     EXPECT_ANY_THROW(GridApi::FileSemTimeoutRetry("DeleteFile"));
 }
+
+#ifdef GRID_SOURCE_DIR
+// docs/retry.md's rule table holds the library's list of rules, row for row in its order (the
+// error's name in words left out).
+TEST(RetryDocumentTest, TheRuleTableIsTheLibrarysList) {
+    const auto pair = [](std::uint32_t a, std::uint32_t b) { return std::to_string(a) + " / " + std::to_string(b); };
+#define GRIDAPI_DOCUMENTED_RULE(Namespace, Name, code, retries, wait, maxRetries, maxWait, retriesKey, waitKey, ...) \
+    "| " + std::to_string(code) + " | `" retriesKey "` | `" waitKey "` | " + pair(retries, wait) + " | " +           \
+        (maxRetries == GRIDAPI_UNBOUNDED && maxWait == GRIDAPI_UNBOUNDED ? "none" : pair(maxRetries, maxWait)) + " |",
+    const std::vector<std::string> listed = {GRIDAPI_RETRY_RULES(GRIDAPI_DOCUMENTED_RULE)};
+#undef GRIDAPI_DOCUMENTED_RULE
+    std::ifstream doc(GRID_SOURCE_DIR "/docs/retry.md");
+    const std::regex named(R"(^\| (\d+) [a-z -]+ \| `)");
+    std::vector<std::string> documented;
+    for (std::string line; std::getline(doc, line);) {
+        if (std::regex_search(line, named)) documented.push_back(std::regex_replace(line, named, "| $1 | `"));
+    }
+    EXPECT_EQ(listed, documented);
+}
+#endif
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(RunTest, TheServersWaitingFunctionCanStopTheRetries) {
 // process, so this test sees the first call (two threads racing to make it).
 TEST_F(RunTest, TwoFirstCallersBuildOneHandler) {
     StravoHostControl::createPerformanceCounters();
-    const std::uint64_t before = StravoHostControl::performanceCounter(PerfCounters::CounterType(4));
+    const std::uint64_t before = StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads);
     const std::string first = makeFile("a.txt");
     const std::string second = makeFile("b.txt");
     BOOL results[2] = {FALSE, FALSE};
@@ -86,7 +86,7 @@ TEST_F(RunTest, TwoFirstCallersBuildOneHandler) {
     one.join();
     two.join();
     EXPECT_TRUE(results[0] && results[1]);
-    const std::uint64_t reads = StravoHostControl::performanceCounter(PerfCounters::CounterType(4)) - before;
+    const std::uint64_t reads = StravoHostControl::performanceCounter(PerfCounters::DatabaseSettingsReads) - before;
     EXPECT_TRUE(reads == 42 || reads == 0) << reads << " settings reads: more than one handler was built";
     if (reads == 0) GTEST_SKIP() << "the DeleteFile handler was built by an earlier test in this process";
 }

@@ -24,7 +24,7 @@
 namespace {
 
 const int threadCount = 16;
-const PerfCounters::CounterType databaseReads = PerfCounters::CounterType(4);
+const PerfCounters::CounterType databaseReads = PerfCounters::DatabaseSettingsReads;
 
 // All threads leave wait() together, once the last one has arrived.
 class Barrier {

@@ -35,7 +35,7 @@ TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
     const Case& c = GetParam();
     if (c.present) StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", c.value);
     StravoHostControl::createPerformanceCounters();
-    const PerfCounters::CounterType databaseReads = PerfCounters::CounterType(4);
+    const PerfCounters::CounterType databaseReads = PerfCounters::DatabaseSettingsReads;
     gridtest::recordOpens();
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services(createFileServices());
 
