@@ -27,10 +27,13 @@ std::string temporaryPath(const std::string& name) {
     return std::string(dir && *dir ? dir : ".") + "/" + name;
 }
 
+#if !defined(_WIN32)
+// For the node-local file (Linux; on Windows the node-local side is the registry).
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
 }
+#endif
 
 // A read through the plug-in's adapter; the type of the default picks the signed or unsigned read.
 template <class Adapter, class T>
