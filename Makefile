@@ -3,7 +3,8 @@
 #   make test   installs what is missing, builds the linux, linux-asan, linux-tsan and windows presets, runs
 #               every test (linux-tsan: those labelled tsan; linux: the real share outage, label outage,
 #               when namespaces and FUSE mounts can be made) and a short libFuzzer run of each harness
-#               over its seed corpus
+#               over its seed corpus; a test that skips fails the run unless tests/allowed-skips.txt
+#               names it (docs/testing.md)
 #   make fuzz   a longer libFuzzer run (FUZZ_SECONDS per harness, default 300)
 #   make soak   the integrity workload at length: SOAK_SEEDS seeds per fault mode (default 1000) and a
 #               SOAK_MIB transfer (default 256), with a summary per part
@@ -47,18 +48,22 @@ RACES := $(CURDIR)/build/linux/security-races.txt
 test-linux: deps
 	@mkdir -p build/linux && rm -f $(RACES)
 	GRIDTEST_RACE_SUMMARY=$(RACES) cmake --workflow --preset linux
+	bash tests/check-skips.sh build/linux
 	@echo "link-swap races (label security, $${GRIDTEST_RACE_SECONDS:-3} s per call):" && sed 's/^/  /' $(RACES)
 
 test-linux-asan: deps
 	cmake --workflow --preset linux-asan
+	bash tests/check-skips.sh build/linux-asan
 
 # ThreadSanitizer: only the programs labelled tsan (the system-call table and fault injector under
 # concurrent calls among them), so that the whole tree need not be built a fourth time.
 test-linux-tsan: deps
 	cmake --workflow --preset linux-tsan
+	bash tests/check-skips.sh build/linux-tsan
 
 test-windows: deps
 	cmake --workflow --preset windows
+	bash tests/check-skips.sh build/windows
 
 # The package label (install into a temporary prefix, the consumer project built and run against it,
 # the DLLs' resources and exports, the event source under Wine, the settings and messages references)
@@ -84,6 +89,7 @@ dist: deps
 # The real share outage alone (part of test-linux): sshfs over sshd in a private network namespace.
 test-outage: build-linux
 	ctest --preset linux -L outage
+	bash tests/check-skips.sh build/linux
 
 # The libFuzzer harnesses of tests/fuzz, built by the main project with clang (preset linux-fuzz):
 # name mapping, search patterns, the node-local settings file, gridctl's command line. Each run

@@ -23,43 +23,26 @@ class DecisionTest : public gridtest::HostTest {
 
 const char* const info = "GRIDAPI-I-0001 ";
 const char* const warn = "GRIDAPI-W-0002 ";
-const char* const trace = "GRIDAPI-T-1111 ";
 
 std::string line(const char* kind, const std::string& text) { return kind + text; }
 
+// Under the defaults: sixteen retries of a sharing violation, then it gives up, the count starts
+// again and the next failure opens a new block of lines. (The lines of each rule, in order, and the
+// waits are the fault matrix's; the defaults are RulesTest's.)
 TEST_F(DecisionTest, SharingViolationCadenceUnderDefaults) {
     GridApi::UncFileOperationRetryHandler handler("DeleteFile");
     RetryHandlerContext run = context({"\\\\srv\\share\\f.txt"});
     StravoHostControl::clearCapturedLogLines();
-
     std::vector<bool> answers;
     for (int failure = 1; failure <= 17; ++failure) answers.push_back(handler.shouldRetry(32, run));
-
-    EXPECT_EQ(std::vector<bool>(16, true), std::vector<bool>(answers.begin(), answers.begin() + 16));
-    EXPECT_FALSE(answers[16]);
+    std::vector<bool> expected(16, true);
+    expected.push_back(false);
+    EXPECT_EQ(expected, answers);
     EXPECT_EQ(0u, run.attempts) << "giving up resets the count";
+    EXPECT_EQ(16u, StravoHostControl::recordedSleeps().size());
+    EXPECT_EQ(line(warn, "Could not 'DeleteFile' file (All 'Sharing Violation' retries exhausted.)"),
+              lines().at(lines().size() - 2));
 
-    std::vector<std::string> expected = {
-        line(info, "Could not perform a file 'DeleteFile' operation:"),
-        line(info, "\tArg 1:  \\\\srv\\share\\f.txt"),
-        line(info, "Error: 'Sharing Violation'. Retrying 16 times, waiting 5 seconds between retries."),
-    };
-    for (int failure = 2; failure <= 17; ++failure) {
-        expected.push_back(
-            line(trace, "The file operation 'DeleteFile' is still pending (file is still inaccessible)..."));
-    }
-    expected.push_back(line(warn, "Could not 'DeleteFile' file (All 'Sharing Violation' retries exhausted.)"));
-    expected.push_back(line(warn, "\tArg 1:  \\\\srv\\share\\f.txt"));
-    EXPECT_EQ(expected, lines());
-
-    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
-    ASSERT_EQ(16u, sleeps.size());
-    for (int seconds : sleeps) {
-        EXPECT_GE(seconds, 5);
-        EXPECT_LE(seconds, 7);
-    }
-
-    // After giving up, the next failure starts a fresh block.
     StravoHostControl::clearCapturedLogLines();
     EXPECT_TRUE(handler.shouldRetry(32, run));
     EXPECT_EQ(line(info, "Could not perform a file 'DeleteFile' operation:"), lines().at(0));
@@ -102,22 +85,6 @@ TEST_F(DecisionTest, ARuleWithCountZeroLogsOnceAndGivesUp) {
     EXPECT_EQ(expected, lines());
     EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
     EXPECT_EQ(0u, run.attempts);
-}
-
-TEST_F(DecisionTest, ACodeWithoutARuleStopsSilently) {
-    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
-    GridApi::PathFileExistsRetryHandler exists;
-    RetryHandlerContext run = context({"f"});
-    run.attempts = 2;
-    bool waiterCalled = false;
-    run.retryWaiter = [&waiterCalled](const RetryStep&) { return waiterCalled = true; };
-    StravoHostControl::clearCapturedLogLines();
-    EXPECT_FALSE(handler.shouldRetry(87, run));
-    EXPECT_FALSE(exists.shouldRetry(2, run));
-    EXPECT_FALSE(waiterCalled);
-    EXPECT_EQ(2u, run.attempts);
-    EXPECT_TRUE(lines().empty());
-    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
 }
 
 TEST_F(DecisionTest, TheWaitingFunctionDecides) {

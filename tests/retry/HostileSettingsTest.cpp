@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iostream>
 #include <limits>
 #include <memory>
 #include <random>
@@ -327,7 +325,7 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
                 StravoHostControl::setNodeLocalStore(path);
             }
             const std::string message = outcome.message ? replaced(outcome.message, "{path}", path) : "";
-            const gridtest::Seconds took = gridtest::runWithin(
+            gridtest::runWithin(
                 firstCallLimit,
                 [&] {
                     if (outcome.answer == Answer::refused) {
@@ -348,7 +346,6 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
                     EXPECT_EQ(expected, lines());
                 },
                 name);
-            std::cout << "[ figure ] " << name << ": " << took.count() << " s" << std::endl;
             lock.reset();
             resetHostForNextCase();
         }
@@ -454,7 +451,7 @@ TEST_F(HostileSettingsTest, EveryDatabaseValueIsTakenBoundedOrRefused) {
                                            "AccessDeniedWaitSeconds",      "FileRetryWaitError"};
     for (const ValueRow& row : valueRows) {
         SCOPED_TRACE(row.name);
-        StravoHostControl::clearCapturedLogLines();  // the piece's own lines only (on Windows it runs here)
+        StravoHostControl::clearCapturedLogLines();
         const std::string path = file(std::string("values-") + std::to_string(&row - valueRows) + ".db");
         for (const char* key : keysInReadOrder) storeValue(path, key, row.value);
         StravoHostControl::setDatabaseFile(path);
@@ -599,7 +596,7 @@ TEST_F(HostileSettingsTest, ConcurrentBuildsOnALockedDatabaseWaitOnce) {
     gridtest::HeldLock lock(path, gridtest::LockKind::sqliteExclusive);
     ASSERT_TRUE(lock.held());
     StravoHostControl::setDatabaseFile(path);
-    const gridtest::Seconds took = gridtest::runWithin(
+    gridtest::runWithin(
         firstCallLimit,
         [&] {
             const char* const kinds[] = {"DeleteFile", "CopyFile", "MoveFile", "RemoveDirectory"};
@@ -617,79 +614,6 @@ TEST_F(HostileSettingsTest, ConcurrentBuildsOnALockedDatabaseWaitOnce) {
             }
         },
         "four builds at once");
-    std::cout << "[ figure ] four builds at once on a locked database: " << took.count() << " s" << std::endl;
-}
-
-class HostileSettingsCallTest : public gridtest::HostShareTest {
-  protected:
-    void SetUp() override {
-        HostShareTest::SetUp();
-        StravoHostControl::setLogFile(log_.string());
-    }
-    void TearDown() override {
-        HostShareTest::TearDown();
-        std::error_code ignored;
-        fs::remove(log_, ignored);
-    }
-
-  private:
-    const fs::path log_ =
-        fs::temp_directory_path() / ("grid-hostile-call-" + std::to_string(gridtest::processId()) + ".log");
-};
-
-// The first call of each kind through the file-services object, with the database locked by
-// another process: defaults, within one busy timeout; later kinds in the same process do not wait.
-TEST_F(HostileSettingsCallTest, ALockedDatabaseCostsTheFirstCallOfAKindOneBusyTimeoutAtMost) {
-    StravoHostControl::setDatabaseSetting("NumRetriesOnFileNotFound", 1);
-    const std::string path = StravoHostControl::databaseFile();
-    gridtest::HeldLock lock(path, gridtest::LockKind::sqliteExclusive);
-    ASSERT_TRUE(lock.held());
-    const std::string missing = this->path("missing.bin");
-    const std::string target = this->path("target.bin");
-    struct Call {
-        const char* kind;
-        std::function<BOOL(StravoStorageApi::FileServicesIf&)> call;
-    };
-    const std::vector<Call> calls = {
-        {"DeleteFile", [&](StravoStorageApi::FileServicesIf& s) { return s.DeleteFileA(missing.c_str()); }},
-        {"MoveFile",
-         [&](StravoStorageApi::FileServicesIf& s) { return s.MoveFileA(missing.c_str(), target.c_str(), 0); }},
-        {"CopyFile",
-         [&](StravoStorageApi::FileServicesIf& s) { return s.CopyFileA(missing.c_str(), target.c_str(), TRUE); }},
-    };
-    // Each kind first in a process of its own, then all of them one after the other in one process.
-    for (const Call& call : calls) {
-        const gridtest::Seconds took = gridtest::runWithin(
-            firstCallLimit,
-            [&] {
-                StravoHostControl::restoreSleep();  // an empty record (on Windows the piece shares the test's)
-                StravoHostControl::recordSleeps();
-                boost::shared_ptr<StravoStorageApi::FileServicesIf> services(createFileServices());
-                EXPECT_EQ(FALSE, call.call(*services));
-                EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-                // The default count of 16 retries (the stored 1 is behind the lock), waits of 5 to 7 s.
-                const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
-                EXPECT_EQ(16u, sleeps.size());
-                for (int seconds : sleeps) {
-                    EXPECT_GE(seconds, 5);
-                    EXPECT_LE(seconds, 7);
-                }
-            },
-            call.kind);
-        std::cout << "[ figure ] first " << call.kind << " on a locked database: " << took.count() << " s" << std::endl;
-    }
-    const gridtest::Seconds took = gridtest::runWithin(
-        firstCallLimit,
-        [&] {
-            StravoHostControl::restoreSleep();
-            StravoHostControl::recordSleeps();
-            boost::shared_ptr<StravoStorageApi::FileServicesIf> services(createFileServices());
-            for (const Call& call : calls) EXPECT_EQ(FALSE, call.call(*services)) << call.kind;
-            EXPECT_EQ(3u * 16u, StravoHostControl::recordedSleeps().size());
-        },
-        "three kinds in one process");
-    std::cout << "[ figure ] three first calls in one process on a locked database: " << took.count() << " s"
-              << std::endl;
 }
 
 }  // namespace

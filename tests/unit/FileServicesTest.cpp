@@ -83,12 +83,4 @@ TEST_F(FileServicesTest, WaitingFunctionIsCopiedUnderTheInterfaceLock) {
     EXPECT_TRUE(copied);
 }
 
-TEST_F(FileServicesTest, TheOptionalHookHasNoEffect) {
-    boost::shared_ptr<FileServicesIf> services(createFileServices());
-    SetLastError(1234);
-    services->optionalHook(nullptr);
-    EXPECT_EQ(1234u, GetLastError());
-    EXPECT_EQ(2, services->getType());
-}
-
 }  // namespace

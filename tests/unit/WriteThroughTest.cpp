@@ -1,5 +1,5 @@
 // The write-through setting is read once per process, at the first file creation: each case runs in
-// a process of its own (CTest starts one per test; run by hand, only the first case runs).
+// a process of its own (FreshProcess.h).
 
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #include <GridApi/GridFileServices.h>
 #include <GridApi/SystemCalls.h>
 
+#include "FreshProcess.h"
 #include "HostFixture.h"
 
 namespace {
@@ -28,10 +29,7 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 class WriteThroughTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
-    static bool firstInProcess = true;
-    if (!firstInProcess) GTEST_SKIP() << "the setting was read by an earlier case in this process";
-    firstInProcess = false;
-
+    if (!gridtest::inFreshProcess()) return;
     const Case& c = GetParam();
     if (c.present) StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", c.value);
     StravoHostControl::createPerformanceCounters();
