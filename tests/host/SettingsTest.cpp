@@ -204,7 +204,7 @@ TEST_F(HostSettings, ALockedDatabaseIsWaitedForOnceAndAgainOnceFound) {
     StravoHostControl::setDatabaseSetting("K", 7);
     const std::string path = StravoHostControl::databaseFile();
     gridtest::runWithin(
-        gridtest::Seconds(4.0),
+        gridtest::Seconds(10.0),  // one busy wait is 1.5 s; one per read would be over a minute
         [&] {
             std::unique_ptr<gridtest::HeldLock> lock(new gridtest::HeldLock(path, gridtest::LockKind::sqliteExclusive));
             ASSERT_TRUE(lock->held());
