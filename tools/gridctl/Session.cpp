@@ -96,6 +96,7 @@ const KnownError knownErrors[] = {
     {170, "ERROR_BUSY", "The requested resource is in use."},
     {183, "ERROR_ALREADY_EXISTS", "Cannot create a file when that file already exists."},
     {206, "ERROR_FILENAME_EXCED_RANGE", "The filename or extension is too long."},
+    {223, "ERROR_FILE_TOO_LARGE", "The file size exceeds the limit allowed and cannot be saved."},
     {267, "ERROR_DIRECTORY", "The directory name is invalid."},
     {997, "ERROR_IO_PENDING", "Overlapped I/O operation is in progress."},
     {1222, "ERROR_NO_NETWORK", "The network is not present or not started."},
