@@ -9,6 +9,10 @@
 
 namespace GridApi {
 
+// The setting that adds FILE_FLAG_WRITE_THROUGH to every open when it is 1, and its default.
+constexpr const char* writeThroughKey = "UncCreateFileWriteThough";
+constexpr std::int32_t writeThroughDefault = 1;
+
 // Opens or creates a file; retried. Success is judged by the handle. Every file is opened with
 // write-through (FILE_FLAG_WRITE_THROUGH added) unless the global setting "UncCreateFileWriteThough"
 // is anything but 1; the setting is read once per process, at the first construction.

@@ -22,6 +22,9 @@ struct GRIDAPI_API RetryHandlerContext {
     void logArguments(int messageId) const;
 };
 
+// The setting that gives every rule its random extra wait (0 to value - 1 seconds).
+constexpr const char* retryWaitErrorKey = "FileRetryWaitError";
+
 // A retry rule: for one Win32 error code, how often a failed call is tried again, how long to wait
 // before each new try, and the error's name in the log. Read-only once constructed.
 class GRIDAPI_API FileOperationRetry {

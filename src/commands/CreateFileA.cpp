@@ -42,9 +42,9 @@ void CreateFileA::applyWriteThrough() {
 }
 
 std::int32_t CreateFileA::readWriteThroughSetting() {
-    std::int32_t value = 1;
+    std::int32_t value = writeThroughDefault;
     StravoStorageApi::readGlobalSetting(StaticSingleton::CStaticSingleton<GlobalConfig>::instance(),
-                                        "UncCreateFileWriteThough", value, value);
+                                        writeThroughKey, value, value);
     return value;
 }
 

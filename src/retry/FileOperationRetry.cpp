@@ -20,8 +20,6 @@ namespace messages = GridApi::messages;
 
 namespace {
 
-const char* const retryWaitErrorKey = "FileRetryWaitError";
-
 // The most the random extra wait may be for a rule whose wait has no bound: an hour. A rule with a
 // wait bound bounds the extra by it too.
 const std::uint32_t maxExtraWaitSeconds = 3600;

@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <GridApi/CreateFileA.h>
+#include <GridApi/FileOperationRetry.h>
 #include <GridApi/UncFileOperationRetryHandler.h>
 #include <StravoHost/HostControl.h>
 #include <StravoHost/Settings.h>
@@ -19,10 +21,10 @@ namespace gridctl {
 
 namespace {
 
-const char* const jitterKey = "FileRetryWaitError";
-const char* const writeThroughKey = "UncCreateFileWriteThough";
-// The write-through setting is read by the CreateFile command only; on by default.
-const std::int64_t writeThroughDefault = 1;
+// The library's own keys and default (the write-through setting is read by the CreateFile command only).
+const char* const jitterKey = StravoStorageApi::retryWaitErrorKey;
+using GridApi::writeThroughDefault;
+using GridApi::writeThroughKey;
 
 // A setting as one store holds it.
 struct Stored {
