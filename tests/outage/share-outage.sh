@@ -117,7 +117,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The data the drill writes depends only on its seed: a local run makes the reference file.
-GRIDAPI_UNC_ROOT=$work/local "$gridctl" --settings "$work/ref.db" drill '\\ref\share' --size "$mib" \
+GRIDAPI_UNC_ROOT=$work/local "$gridctl" drill '\\ref\share' --size "$mib" \
     --fault-rate 0 --keep >"$work/ref.out" 2>&1 || { cat "$work/ref.out"; exit 1; }
 reference=$work/local/ref/share/gridctl-drill.bin
 
@@ -171,7 +171,7 @@ outage_run() { # $1: mount option (sshfs_sync or no_sync), $2: UncCreateFileWrit
     run_identical=no
     cmp -s "$reference" "$stored" && run_identical=yes
     local retries
-    retries=$(sed -n 's/^  retries: *//p' "$log.out")
+    retries=$(sed -n 's/^  faults: .*), \([0-9]*\) retries,.*/\1/p' "$log.out")
     printf '%-10s write-through %s: drill exit %d, server killed at %d bytes, down %s s, killed to done %s s, total %s s, retries %s, stored file identical: %s (%s bytes differ)\n' \
         "$option" "$writeThrough" "$rc" "$atKill" "$(seconds $((restarted - killed)))" \
         "$(seconds $((finished - killed)))" "$(seconds $((finished - started)))" "${retries:-0}" \
