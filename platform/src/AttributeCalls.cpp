@@ -78,6 +78,7 @@ GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) 
     if (!fd) return fail(FALSE, error);
     FileInfo info;
     if (const int e = statFd(fd.get(), &info)) return fail(FALSE, pathError(e));
+    // An O_PATH descriptor cannot fchmod: its /proc entry names the opened file itself, no name again.
     const ProcPath self = procPath(fd.get());
     const auto changeMode = [&](mode_t mode) {
         return (byPath ? ::chmod(self.c_str(), mode) : ::fchmod(fd.get(), mode)) == 0 ? 0 : errno;

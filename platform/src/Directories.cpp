@@ -117,6 +117,7 @@ GRIDPLATFORM_API BOOL RemoveDirectoryA(LPCSTR pathName) {
     }
     if (!shareAllowsDelete({info.dev, info.ino})) return fail(FALSE, ERROR_SHARING_VIOLATION);
     // The process's current directory is in use, as Windows' open handle to it is.
+    // "." is the process's own directory, not a client's name: only compared, nothing acted on.
     struct stat cwd;
     if (::stat(".", &cwd) == 0 && cwd.st_dev == info.dev && cwd.st_ino == info.ino) {
         return fail(FALSE, ERROR_SHARING_VIOLATION);

@@ -159,6 +159,7 @@ bool lockedAgainst(const FileObject& f, bool atOffset, std::uint64_t offset, DWO
 int kernelLockFd(FileObject& f) {
     if (f.access.read) return f.fd;
     std::lock_guard<std::mutex> lock(f.lockMutex);
+    // The /proc entry reopens the handle's own file, not a name resolved again.
     if (f.lockFd < 0) f.lockFd = ::open(procPath(f.fd).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     return f.lockFd >= 0 ? f.lockFd : f.fd;
 }

@@ -150,6 +150,7 @@ class ShareDirs {
     };
 
     static std::shared_ptr<const ShareDir> open_(std::string_view server, std::string_view share, DWORD* error) {
+        // The operator's configured root, not a client's name; everything below it is opened beneath.
         const Fd root(open(uncRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         const Fd serverDir(root ? openServerPart(root.get(), server) : -1);
         if (!serverDir) {
@@ -167,6 +168,7 @@ class ShareDirs {
         dir->ignoresNonBlocking = ignoresNonBlocking(fd);
         return dir;
     }
+    // path: the operator's configured root (only compared, to notice a replaced share directory).
     static bool sameDirectory(int fd, const char* path) {
         struct stat a, b;
         return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
