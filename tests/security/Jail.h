@@ -38,21 +38,20 @@ class Probe {
     int failures_ = 0;
 };
 
+// Unless root: a user and mount namespace of its own for the process, in which it may chroot; false,
+// with the reason in *why, where they cannot be made. (Tree.cpp, shared with the path fuzzer.)
+bool enterNamespaces(std::string* why);
+
 // A tree as lstat() sees it: relative path -> type, mode, size, content of files, target of links.
 using Tree = std::map<std::string, std::string>;
 // The tree below `root`; the directories in `keep` (relative paths) are listed but not entered.
 Tree snapshot(const std::string& root, const std::vector<std::string>& keep = {});
 std::string changes(const Tree& before, const Tree& after);  // "+ new", "- gone", "~ changed" lines
-// Removes what `after` holds and `before` does not, below `root`: what an escaping call made.
-void removeAdded(const std::string& root, const Tree& before, const Tree& after);
 
 // Helpers for building trees; they throw on failure.
 void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 void makeLink(const std::string& target, const std::string& at);
-// Everything inside `path` removed, the directory itself kept (made if missing): a share emptied
-// while the platform keeps its directory open.
-void emptyDirectory(const std::string& path);
 void removeTree(const std::string& path);       // never follows a link; nothing there is no error
 std::string readFile(const std::string& path);  // "<missing>" when it cannot be read
 bool exists(const std::string& path);           // lstat() finds it

@@ -1,0 +1,249 @@
+// One table of attacks on names in the share, each row a call on a name in a fresh jail: links that
+// point at nothing (a creating call never makes what a link leading out points at, neither outside
+// the share nor at the jail's "/"; a link that stays inside is followed), a share's own directory
+// however it is spelled (never removed, deleted, moved or replaced), and a FIFO, a unix socket and a
+// character device (opening or copying one is refused with 5 at once, since an open of a FIFO without
+// a writer would block for ever and a device may never end; the attribute and search calls still see
+// them). A refused call changes nothing at all; one that may make something changes nothing outside
+// the share. Each row runs in a child of its own with a short alarm: a call that blocks fails its row.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "Jail.h"
+
+namespace {
+
+using namespace security;
+
+const std::string kShare = "/unc/srv/sh";
+#define SH "\\\\srv\\sh\\"
+
+struct Call {
+    const char* what;
+    DWORD (*run)(const std::string& name);
+};
+const Call kMkDir = {"CreateDirectoryA",
+                     [](const std::string& n) { return answer(CreateDirectoryA(n.c_str(), nullptr)); }};
+const Call kOpenRead = {"CreateFileA GENERIC_READ OPEN_EXISTING",
+                        [](const std::string& n) { return openAnswer(n, GENERIC_READ, OPEN_EXISTING); }};
+const Call kCreateAlways = {"CreateFileA CREATE_ALWAYS",
+                            [](const std::string& n) { return openAnswer(n, GENERIC_WRITE, CREATE_ALWAYS); }};
+const Call kCreateNew = {"CreateFileA CREATE_NEW",
+                         [](const std::string& n) { return openAnswer(n, GENERIC_WRITE, CREATE_NEW); }};
+const Call kOpenAlways = {"CreateFileA OPEN_ALWAYS",
+                          [](const std::string& n) { return openAnswer(n, GENERIC_WRITE, OPEN_ALWAYS); }};
+const Call kCopyFrom = {"CopyFileA to copy.txt from",
+                        [](const std::string& n) { return answer(CopyFileA(n.c_str(), SH "copy.txt", FALSE)); }};
+const Call kCopyOnto = {"CopyFileA of src.txt onto",
+                        [](const std::string& n) { return answer(CopyFileA(SH "src.txt", n.c_str(), FALSE)); }};
+const Call kMoveOnto = {"MoveFileExA of src.txt onto",
+                        [](const std::string& n) { return answer(MoveFileExA(SH "src.txt", n.c_str(), 0)); }};
+const Call kMoveReplacing = {"MoveFileExA REPLACE_EXISTING of src.txt onto", [](const std::string& n) {
+                                 return answer(MoveFileExA(SH "src.txt", n.c_str(), MOVEFILE_REPLACE_EXISTING));
+                             }};
+const Call kMoveCopyAllowed = {"MoveFileExA COPY_ALLOWED of src.txt onto", [](const std::string& n) {
+                                   return answer(MoveFileExA(SH "src.txt", n.c_str(), MOVEFILE_COPY_ALLOWED));
+                               }};
+const Call kMoveAway = {"MoveFileExA to \\\\srv\\other\\taken of", [](const std::string& n) {
+                            return answer(MoveFileExA(n.c_str(), "\\\\srv\\other\\taken", 0));
+                        }};
+const Call kDelete = {"DeleteFileA", [](const std::string& n) { return answer(DeleteFileA(n.c_str())); }};
+const Call kRmDir = {"RemoveDirectoryA", [](const std::string& n) { return answer(RemoveDirectoryA(n.c_str())); }};
+const Call kRmTree = {"RemoveDirectoryTreeA",
+                      [](const std::string& n) { return answer(RemoveDirectoryTreeA(n.c_str())); }};
+const Call kAttributes = {"GetFileAttributesA", [](const std::string& n) {
+                              return answer(GetFileAttributesA(n.c_str()) != INVALID_FILE_ATTRIBUTES);
+                          }};
+const Call kListed = {"FindFirstFileA \\\\srv\\sh\\* listing", [](const std::string& n) {
+                          DWORD error = ERROR_FILE_NOT_FOUND;
+                          return findEntries(SH "*", &error).count(n.substr(n.rfind('\\') + 1)) ? 0 : error;
+                      }};
+
+constexpr DWORD kCreatesInside = 0x10000;    // succeeds, making the link's target in the share
+constexpr DWORD kMayReplaceLink = 0x10001;   // fails, or succeeds by putting the file in the link's place
+constexpr DWORD kRefusedOnTheWay = 0x10002;  // below a link leading out: 5 or 3
+
+// The builders of a jail's share; each answers why it cannot build it on this machine (a device
+// needs CAP_MKNOD), or "", and throws on any other failure.
+std::string dangling(const std::string& root) {
+    const std::string s = root + kShare;
+    makeLink("/outside/new", s + "/dl");           // absolute, leads out
+    makeLink("../../../outside/new2", s + "/dr");  // relative, leads out
+    makeLink("missing-inside", s + "/din");        // stays inside
+    makeLink("/nowhere", s + "/dm");               // on the way: dm\x
+    writeFile(s + "/src.txt", "source");
+    return "";
+}
+// The shares sh (not empty), empty and other.
+std::string shares(const std::string& root) {
+    const std::string srv = root + "/unc/srv";
+    makeDirs(srv + "/sh/keep");
+    writeFile(srv + "/sh/keep/inner.txt", "inner");
+    writeFile(srv + "/sh/src.txt", "source");
+    writeFile(srv + "/sh/a.txt", "a", 0444);
+    makeDirs(srv + "/empty");
+    writeFile(srv + "/other/other.txt", "other");
+    return "";
+}
+template <mode_t type>
+std::string special(const std::string& root) {
+    writeFile(root + kShare + "/src.txt", "source");
+    const std::string path = root + kShare + (type == S_IFIFO ? "/fifo" : type == S_IFSOCK ? "/socket" : "/zero");
+    if (type == S_IFIFO && mkfifo(path.c_str(), 0666) != 0) throw std::runtime_error("mkfifo " + path);
+    if (type == S_IFIFO) return "";
+    if (type == S_IFCHR) {
+        const bool made = mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0;
+        return made ? "" : cat("mknod c 1 5: ", std::strerror(errno), " (a device needs CAP_MKNOD)");
+    }
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("bind " + path);
+    close(fd);
+    return "";
+}
+
+// The ways to name the root of \\srv\<share>.
+std::vector<std::string> spellings(const std::string& share) {
+    std::string upper = share;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string r = "\\\\srv\\" + share;
+    return {r,
+            r + "\\",
+            r + "\\.",
+            r + "\\keep\\..",
+            r + "\\...",
+            r + "\\ ",
+            r + "\\..",
+            "\\\\?\\UNC\\srv\\" + share + "\\..",
+            "//srv/" + share + "/./",
+            "\\\\SRV\\" + upper + "\\."};
+}
+std::vector<std::string> shareRoots() {
+    std::vector<std::string> names = spellings("sh"), empty = spellings("empty");
+    names.insert(names.end(), empty.begin(), empty.end());
+    return names;
+}
+
+using Wants = std::vector<std::pair<const Call*, DWORD>>;
+struct Attack {
+    const char* what;
+    std::string (*build)(const std::string& root);
+    std::vector<std::string> names;
+    Wants wants;
+};
+const Wants kCreating = {{&kMkDir, 183},
+                         {&kCreateAlways, 5},
+                         {&kCreateNew, 80},
+                         {&kOpenAlways, 5},
+                         {&kCopyOnto, 5},
+                         {&kMoveOnto, 183},
+                         {&kMoveReplacing, kMayReplaceLink},
+                         {&kMoveCopyAllowed, 183}};
+// kCreating with the answer `from` (every answer, when 0) made `to`.
+Wants creating(DWORD from, DWORD to) {
+    Wants wants = kCreating;
+    for (auto& w : wants) w.second = !from || w.second == from ? to : w.second;
+    return wants;
+}
+const Wants kOnSpecial = {{&kOpenRead, 5}, {&kOpenAlways, 5}, {&kCreateAlways, 5}, {&kCopyFrom, 5},
+                          {&kCopyOnto, 5}, {&kAttributes, 0}, {&kListed, 0}};
+const Attack kAttacks[] = {
+    {"a dangling link leading out", dangling, {SH "dl", SH "DL", SH "Dl", SH "dr", SH "DR"}, kCreating},
+    {"a dangling link staying inside", dangling, {SH "din"}, creating(5, kCreatesInside)},
+    {"below a dangling link", dangling, {SH "dl\\x", SH "dm\\x", SH "DM\\x"}, creating(0, kRefusedOnTheWay)},
+    {"a share root",
+     shares,
+     shareRoots(),
+     {{&kRmDir, 5}, {&kRmTree, 5}, {&kDelete, 5}, {&kMoveAway, 5}, {&kMoveOnto, 5}, {&kMoveReplacing, 5}}},
+    {"a FIFO", special<S_IFIFO>, {SH "fifo"}, kOnSpecial},
+    {"a unix socket", special<S_IFSOCK>, {SH "socket"}, kOnSpecial},
+    {"a character device", special<S_IFCHR>, {SH "zero"}, kOnSpecial},
+};
+
+// Whether the link `name` was replaced by the moved source: one entry of that name (without regard
+// to case) in the share, a file holding the source's content.
+bool replacedByTheSource(const std::string& name) {
+    const std::string leaf = name.substr(name.rfind('\\') + 1);
+    std::vector<std::string> found;
+    for (const auto& [path, what] : snapshot(kShare)) {
+        if (strcasecmp(path.c_str(), leaf.c_str()) == 0) found.push_back(what);
+    }
+    return found.size() == 1 && found[0].rfind("file ", 0) == 0 && found[0].find("\"source\"") != std::string::npos;
+}
+
+void attack(const Attack& a, const std::string& name, const Call& call, DWORD want) {
+    const std::string row = cat(call.what, " ", name, " (", a.what, ")");
+    Jail jail;
+    const std::string why = a.build(jail.root());
+    if (!why.empty()) return (void)std::printf("%s: skipped, %s\n", row.c_str(), why.c_str());
+    // A call that may make something inside the share is judged by what it leaves outside it.
+    const std::vector<std::string> keep = want == kCreatesInside || want == kMayReplaceLink
+                                              ? std::vector<std::string>{"unc/srv/sh"}
+                                              : std::vector<std::string>{};
+    const Tree before = snapshot(jail.root(), keep);
+    JAIL_RUN(outcome, jail, row, 3, [&](Probe& probe) {
+        const DWORD got = call.run(name);
+        const bool ok = want == kRefusedOnTheWay  ? got == 5 || got == 3
+                        : want == kCreatesInside  ? got == 0 && exists(kShare + "/missing-inside")
+                        : want == kMayReplaceLink ? got != 0 || replacedByTheSource(name)
+                                                  : got == want;
+        probe.expect(ok, cat(row, ": answered ", got, ", not as the row wants (", want, ")"));
+    });
+    EXPECT_EQ(changes(before, snapshot(jail.root(), keep)), "") << row;
+}
+
+TEST(AttackTest, EachCallOnEachNameAnswersAsItsRowSaysAndChangesNothingOutside) {
+    for (const Attack& a : kAttacks) {
+        for (const std::string& name : a.names) {
+            for (const auto& [call, want] : a.wants) attack(a, name, *call, want);
+        }
+    }
+}
+
+std::uint64_t filetime(time_t unix) { return (std::uint64_t(unix) + 11644473600ull) * 10000000ull; }
+
+// A search at the share root shows nothing of the directory above.
+TEST(AttackTest, DotDotAtAShareRootIsTheShareItself) {
+    Jail jail;
+    shares(jail.root());
+    JAIL_RUN(outcome, jail, "'..' at a share root", 20, [](Probe& probe) {
+        const time_t shareTime = 1592222400;  // 2020-06-15
+        const time_t aboveTime = 978307200;   // 2001-01-01, the directory above the share
+        for (const auto& [dir, when] : {std::pair{"/unc/srv/sh", shareTime}, std::pair{"/unc/srv", aboveTime}}) {
+            const struct timespec times[2] = {{when, 0}, {when, 0}};
+            probe.expect(utimensat(AT_FDCWD, dir, times, AT_SYMLINK_NOFOLLOW) == 0, cat("utimensat ", dir));
+        }
+        for (const char* pattern : {SH "*", SH "*.*", "//srv/sh/*", "\\\\SRV\\SH\\*", SH "keep\\..\\*"}) {
+            DWORD error = 0;
+            auto written = findEntries(pattern, &error);
+            if (!probe.expect(!written.empty(), cat(pattern, ": error ", error))) continue;
+            probe.expect(written.count(".") && written["."] == filetime(shareTime),
+                         cat(pattern, ": '.' is missing or not the share's time"));
+            probe.expect(written.count("..") && written[".."] == written["."],
+                         cat(pattern, ": '..' ",
+                             !written.count("..") ? std::string("is missing")
+                             : written[".."] == filetime(aboveTime)
+                                 ? std::string("has the time of the directory above the share")
+                                 : cat("has the time ", written[".."]),
+                             ", not the share's"));
+        }
+    });
+}
+
+}  // namespace
