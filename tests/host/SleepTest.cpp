@@ -12,16 +12,6 @@ class HostSleep : public ::testing::Test {
     void TearDown() override { StravoHostControl::restoreSleep(); }
 };
 
-TEST_F(HostSleep, RecorderKeepsTheSecondsAndReturnsAtOnce) {
-    StravoHostControl::recordSleeps();
-    EXPECT_EQ(sys_sleep(3), 0);
-    EXPECT_EQ(sys_sleep(0), 0);
-    EXPECT_EQ(sys_sleep(3600), 0);
-    EXPECT_EQ(StravoHostControl::recordedSleeps(), (std::vector<int>{3, 0, 3600}));
-    StravoHostControl::restoreSleep();
-    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
-}
-
 TEST_F(HostSleep, ReplacementDecidesTheResult) {
     std::vector<int> asked;
     StravoHostControl::setSleepFunction([&asked](int seconds) {
