@@ -125,29 +125,6 @@ TEST_F(HostMoveFile, FailuresAreReportedAndLeaveTheSource) {
     EXPECT_EQ(entries(dir()), Names{"src.dat"});
 }
 
-// A real second volume where the machine has one: /dev/shm is a tmpfs of its own on Linux.
-TEST_F(HostMoveFile, MovesToAnotherVolumeForReal) {
-#if defined(_WIN32)
-    const std::string otherVolume = "Z:\\dev\\shm";
-#else
-    const std::string otherVolume = "/dev/shm";
-#endif
-    if (!exists(otherVolume)) GTEST_SKIP() << "no " << otherVolume;
-    const std::string target = otherVolume + "/host-move-" + std::to_string(gridtest::processId()) + ".dat";
-    DeleteFileA(target.c_str());
-    const std::string content = payload(150000, 9);
-    ASSERT_TRUE(writeFile(path("src.dat"), content));
-
-    MoveFileWithCheckCRC move(path("src.dat"), target, 0, 1);
-    const BOOL moved = move.doOnce();
-    const DWORD error = GetLastError();
-    const std::string arrived = readFile(target);
-    DeleteFileA(target.c_str());
-    ASSERT_TRUE(moved) << error;
-    EXPECT_EQ(arrived, content);
-    EXPECT_TRUE(entries(dir()).empty());
-}
-
 // A damaged copy is removed again; the source and any earlier target stay as they were.
 TEST_F(HostMoveFile, DamagedCopyIsRemovedAndTheRestKept) {
     const std::string content = payload(100000, 3);
