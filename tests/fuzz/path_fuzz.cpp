@@ -4,12 +4,13 @@
 // stays inside (followed) and dangling ones that lead out (absolute, relative, and one used on
 // the way, dm\x), and a thread keeps exchanging the directory x with the link xl, which leads
 // out to /outside/target. The creating calls (CreateFileA CREATE_ALWAYS and CREATE_NEW,
-// CreateDirectoryA) make nothing outside the share: nothing appears or goes under the fuzz root
-// outside the share, where the links point included; what they make inside is removed again.
+// CreateDirectoryA) make nothing outside the share: nothing under the fuzz root outside the share,
+// where the links point included, is added, taken or changed; what they make inside is removed again.
 //
 // The calls run on a thread whose root directory is the fuzz root (unshare(CLONE_FS), chroot;
 // in a user namespace when not root), so that a call that escapes lands under the fuzz root and
-// never at the machine's own "/". The fuzzer's own thread never calls the platform.
+// never at the machine's own "/". The fuzzer's own thread never calls the platform. The tree
+// helpers and the namespaces are the security tests' (tests/security/Tree.cpp).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -19,14 +20,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -36,12 +35,15 @@
 #include <vector>
 
 #include "Internal.h"
+#include "Jail.h"
 
 #ifndef RENAME_EXCHANGE
 #define RENAME_EXCHANGE (1 << 1)
 #endif
 
 namespace {
+
+using namespace security;
 
 std::string g_root;                        // the fuzz root, a fresh temporary directory
 const std::string kShare = "/unc/srv/sh";  // \\srv\sh, as the calling thread sees it
@@ -56,9 +58,8 @@ std::mutex g_mutex;
 std::condition_variable g_handoff;
 const std::string* g_input = nullptr;
 
-// The directories outside the share, and the names each holds: nothing may be added or taken.
-const char* const kOutside[] = {"/", "/unc", "/unc/srv", "/outside", "/outside/target", "/outside/target/sub"};
-std::map<std::string, std::vector<std::string>> g_outside;
+// The tree outside the share, as the calling thread first sees it.
+Tree g_outside;
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -82,13 +83,6 @@ std::vector<std::string> names(int dirfd) {
     return out;
 }
 
-std::vector<std::string> namesAt(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    std::vector<std::string> out = fd >= 0 ? names(fd) : std::vector<std::string>{"<missing>"};
-    if (fd >= 0) close(fd);
-    return out;
-}
-
 // Removes the entries of `dirfd` that are not in `keep` (what the creating calls made).
 void removeNew(int dirfd, const std::set<std::string>& keep) {
     for (const std::string& name : names(dirfd)) {
@@ -98,19 +92,11 @@ void removeNew(int dirfd, const std::set<std::string>& keep) {
 
 // Aborts, saying what, when the tree outside the share changed.
 void checkOutside(const std::string& name) {
-    char victim[16] = {};
-    const int fd = open("/outside/target/victim.txt", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    bool same = fd >= 0 && read(fd, victim, sizeof victim - 1) == 7 && std::strcmp(victim, "outside") == 0;
-    if (fd >= 0) close(fd);
-    for (const auto& [dir, was] : g_outside) {
-        const std::vector<std::string> now = namesAt(dir);
-        std::string listed;
-        for (const std::string& entry : now) listed += " " + entry;
-        if (now != was)
-            std::fprintf(stderr, "the calls on \"%s\" changed %s:%s\n", name.c_str(), dir.c_str(), listed.c_str());
-        same = same && now == was;
-    }
-    check(same);
+    const Tree now = snapshot("/", {"unc/srv/sh"});
+    if (now != g_outside)
+        std::fprintf(stderr, "the calls on \"%s\" changed outside the share:\n%s", name.c_str(),
+                     changes(g_outside, now).c_str());
+    check(now == g_outside);
 }
 
 // Removes what the creating calls made inside, through descriptors: by name it could miss, since
@@ -167,7 +153,6 @@ void attack(const std::string& name) {
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    check(access("/unc/outside.txt", F_OK) == 0);
 
     // The creating calls, then what they made inside is removed again.
     for (const DWORD disposition : {DWORD(CREATE_ALWAYS), DWORD(CREATE_NEW)}) {
@@ -184,7 +169,7 @@ void caller() {
     g_procFds = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     check(g_procFds >= 0 && unshare(CLONE_FS) == 0 && chroot(g_root.c_str()) == 0 && chdir("/") == 0);
     std::unique_lock<std::mutex> lock(g_mutex);
-    for (const char* dir : kOutside) g_outside[dir] = namesAt(dir);
+    g_outside = snapshot("/", {"unc/srv/sh"});
     g_handoff.notify_all();
     for (;;) {
         g_handoff.wait(lock, [] { return g_input || g_stop; });
@@ -193,13 +178,6 @@ void caller() {
         g_input = nullptr;
         g_handoff.notify_all();
     }
-}
-
-bool put(const char* file, const std::string& text) {
-    const int fd = open(file, O_WRONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (fd >= 0) close(fd);
-    return ok;
 }
 
 void removeRoot() {
@@ -211,38 +189,27 @@ void removeRoot() {
     for (std::thread* t : {&g_caller, &g_swapper}) {
         if (t->joinable()) t->join();
     }
-    const std::string cmd = "rm -rf '" + g_root + "'";
-    if (std::system(cmd.c_str()) != 0) std::abort();
+    removeTree(g_root);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Not root: a user namespace, in which the calling thread may chroot.
-    if (geteuid() != 0) {
-        const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || (!put("/proc/self/setgroups", "deny") && errno != ENOENT) ||
-            !put("/proc/self/uid_map", "0 " + uid + " 1") || !put("/proc/self/gid_map", "0 " + gid + " 1")) {
-            std::fprintf(stderr, "path-fuzz: no user namespace to jail the calls in (%s); not run\n",
-                         std::strerror(errno));
-            std::exit(1);
-        }
+    std::string why;
+    if (!enterNamespaces(&why)) {
+        std::fprintf(stderr, "path-fuzz: no user namespace to jail the calls in (%s); not run\n", why.c_str());
+        std::exit(1);
     }
     char tmpl[] = "/tmp/grid-path-fuzz-XXXXXX";
-    check(mkdtemp(tmpl) != nullptr);
+    check(mkdtemp(tmpl) != nullptr && chmod(tmpl, 0755) == 0);
     g_root = tmpl;
-    check(chmod(tmpl, 0755) == 0);
     const std::string share = g_root + kShare;
-    for (const char* dir : {"/unc", "/unc/srv", "/unc/srv/sh", "/unc/srv/sh/dir", "/unc/srv/sh/x", "/unc/srv/sh/x/sub",
-                            "/outside", "/outside/target", "/outside/target/sub"}) {
-        check(mkdir((g_root + dir).c_str(), 0777) == 0);
+    for (const std::string& dir : {share + "/dir", share + "/x/sub", g_root + "/outside/target/sub"}) makeDirs(dir);
+    for (const std::string& file : {share + "/dir/file.txt", share + "/x/victim.txt", g_root + "/unc/outside.txt",
+                                    g_root + "/outside/target/secret.txt"}) {
+        writeFile(file, "");
     }
-    for (const char* file :
-         {"/unc/srv/sh/dir/file.txt", "/unc/outside.txt", "/unc/srv/sh/x/victim.txt", "/outside/target/secret.txt"}) {
-        check(close(creat((g_root + file).c_str(), 0666)) == 0);
-    }
-    const int victim = creat((g_root + "/outside/target/victim.txt").c_str(), 0666);
-    check(victim >= 0 && write(victim, "outside", 7) == 7 && close(victim) == 0);
+    writeFile(g_root + "/outside/target/victim.txt", "outside");
     // The links' targets are paths of the fuzz root, as the calling thread sees it.
     for (const auto& [target, link] : {std::pair{"/unc", "/out"},                  // leads out
                                        std::pair{"../..", "/dir/up"},              // leads out
@@ -251,7 +218,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                                        std::pair{"../../../outside/new2", "/dr"},  // dangling, relative
                                        std::pair{"/nowhere", "/dm"},               // dangling, on the way
                                        std::pair{"/outside/target", "/xl"}}) {
-        check(symlink(target, (share + link).c_str()) == 0);
+        makeLink(target, share + link);
     }
     g_share = open(share.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     g_x = open((share + "/x").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
