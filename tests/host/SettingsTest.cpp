@@ -208,20 +208,16 @@ TEST_F(HostSettings, ALockedDatabaseIsWaitedForOnceAndAgainOnceFound) {
         "a locked database, read free, locked for a moment");
 }
 
-TEST_F(HostSettings, InjectedFailuresThrowUntilCleared) {
+// A failure injected on one side leaves the other side's reads. (The injected failures themselves are
+// RulesTest's, the database's message traced and the node-local side's thrown, and their clearing RunTest's.)
+TEST_F(HostSettings, AnInjectedFailureLeavesTheOtherSide) {
     StravoHostControl::setDatabaseSetting("K", 1);
     StravoHostControl::setNodeLocalSetting("K", 2);
     StravoHostControl::failDatabaseSettings("database is locked");
-    EXPECT_EQ(failureOf<DbSettings>("K"), "database is locked");
     EXPECT_EQ(read<NodeSettings>("K", 0u), 2u);
-
-    StravoHostControl::failNodeLocalSettings("registry unavailable");
-    EXPECT_EQ(failureOf<NodeSettings>("K"), "registry unavailable");
-    EXPECT_THROW(read<NodeSettings>("K", 0), SettingsError);
-
     StravoHostControl::clearSettingsFailures();
+    StravoHostControl::failNodeLocalSettings("registry unavailable");
     EXPECT_EQ(read<DbSettings>("K", 0u), 1u);
-    EXPECT_EQ(read<NodeSettings>("K", 0u), 2u);
 }
 
 #if !defined(_WIN32)
