@@ -4,12 +4,16 @@
 // however it is spelled (never removed, deleted, moved or replaced), and a FIFO, a unix socket and a
 // character device (opening or copying one is refused with 5 at once, since an open of a FIFO without
 // a writer would block for ever and a device may never end; the attribute and search calls still see
-// them). A refused call changes nothing at all; one that may make something changes nothing outside
-// the share. Each row runs in a child of its own with a short alarm: a call that blocks fails its row.
+// them), and a tree 1,000 directories deep (removed on a thread with a small stack; with few
+// descriptors refused, with an error and without a crash). A refused call changes nothing at all;
+// one that may make or remove something changes nothing outside the share, the share itself
+// included. Each row runs in a child of its own with an alarm: a call that blocks fails its row.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -75,6 +79,33 @@ const Call kListed = {"FindFirstFileA \\\\srv\\sh\\* listing", [](const std::str
 constexpr DWORD kCreatesInside = 0x10000;    // succeeds, making the link's target in the share
 constexpr DWORD kMayReplaceLink = 0x10001;   // fails, or succeeds by putting the file in the link's place
 constexpr DWORD kRefusedOnTheWay = 0x10002;  // below a link leading out: 5 or 3
+constexpr DWORD kRemovesIt = 0x10003;        // succeeds, and the name is gone
+constexpr DWORD kFailsSomehow = 0x10004;     // fails with an error, what it removed before gone
+
+// RemoveDirectoryTreeA on a thread with a 256 KiB stack, the process holding at most `files`
+// descriptors (0: as many as it has).
+template <rlim_t files>
+DWORD removeOnASmallStack(const std::string& name) {
+    struct rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = files ? files : limit.rlim_cur;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw std::runtime_error("setrlimit RLIMIT_NOFILE");
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    std::pair<std::string, DWORD> removal{name, 0};
+    const auto remove = [](void* r) -> void* {
+        auto* removal = static_cast<std::pair<std::string, DWORD>*>(r);
+        removal->second = answer(RemoveDirectoryTreeA(removal->first.c_str()));
+        return nullptr;
+    };
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, remove, &removal) != 0) throw std::runtime_error("pthread_create");
+    pthread_join(thread, nullptr);
+    return removal.second;
+}
+const Call kRmTreeSmallStack = {"RemoveDirectoryTreeA on a 256 KiB stack", removeOnASmallStack<0>};
+const Call kRmTree64Files = {"RemoveDirectoryTreeA with 64 descriptors", removeOnASmallStack<64>};
 
 // The builders of a jail's share; each answers why it cannot build it on this machine (a device
 // needs CAP_MKNOD), or "", and throws on any other failure.
@@ -96,6 +127,15 @@ std::string shares(const std::string& root) {
     writeFile(srv + "/sh/a.txt", "a", 0444);
     makeDirs(srv + "/empty");
     writeFile(srv + "/other/other.txt", "other");
+    return "";
+}
+// \\srv\sh\d, a tree 1,000 directories deep, each holding a file.
+std::string deepTree(const std::string& root) {
+    std::string dir = root + kShare;
+    for (int depth = 0; depth < 1000; ++depth) {
+        makeDirs(dir += "/d");
+        writeFile(dir + "/f", "level");
+    }
     return "";
 }
 template <mode_t type>
@@ -174,6 +214,7 @@ const Attack kAttacks[] = {
     {"a FIFO", special<S_IFIFO>, {SH "fifo"}, kOnSpecial},
     {"a unix socket", special<S_IFSOCK>, {SH "socket"}, kOnSpecial},
     {"a character device", special<S_IFCHR>, {SH "zero"}, kOnSpecial},
+    {"a deep tree", deepTree, {SH "d"}, {{&kRmTreeSmallStack, kRemovesIt}, {&kRmTree64Files, kFailsSomehow}}},
 };
 
 // Whether the link `name` was replaced by the moved source: one entry of that name (without regard
@@ -192,17 +233,19 @@ void attack(const Attack& a, const std::string& name, const Call& call, DWORD wa
     Jail jail;
     const std::string why = a.build(jail.root());
     if (!why.empty()) return (void)std::printf("%s: skipped, %s\n", row.c_str(), why.c_str());
-    // A call that may make something inside the share is judged by what it leaves outside it.
-    const std::vector<std::string> keep = want == kCreatesInside || want == kMayReplaceLink
-                                              ? std::vector<std::string>{"unc/srv/sh"}
-                                              : std::vector<std::string>{};
+    // A call that may make or remove something in the share is judged by what it leaves outside it.
+    const bool inside =
+        want == kCreatesInside || want == kMayReplaceLink || want == kRemovesIt || want == kFailsSomehow;
+    const std::vector<std::string> keep = inside ? std::vector<std::string>{"unc/srv/sh"} : std::vector<std::string>{};
     const Tree before = snapshot(jail.root(), keep);
-    JAIL_RUN(outcome, jail, row, 3, [&](Probe& probe) {
+    JAIL_RUN(outcome, jail, row, 10, [&](Probe& probe) {
         const DWORD got = call.run(name);
         const bool ok = want == kRefusedOnTheWay  ? got == 5 || got == 3
                         : want == kCreatesInside  ? got == 0 && exists(kShare + "/missing-inside")
                         : want == kMayReplaceLink ? got != 0 || replacedByTheSource(name)
-                                                  : got == want;
+                        : want == kRemovesIt    ? got == 0 && !exists(kShare + "/" + name.substr(name.rfind('\\') + 1))
+                        : want == kFailsSomehow ? got != 0
+                                                : got == want;
         probe.expect(ok, cat(row, ": answered ", got, ", not as the row wants (", want, ")"));
     });
     EXPECT_EQ(changes(before, snapshot(jail.root(), keep)), "") << row;
