@@ -72,9 +72,10 @@ class EscapeTest : public TestShare {
         for (const std::string& d : outside_) unlink((d + "/" + victim_).c_str());
         for (const char* link : {"/out", "/up", "/file", "/in"}) unlink((mine_ + link).c_str());
         // What the changing calls made of the decoy inside the share.
-        for (const char* suffix : {"", ".copy", ".moved", ".out", ".dangling"}) {
+        for (const char* suffix : {"", ".new", ".copy", ".moved", ".moved.new", ".out", ".dangling"}) {
             unlink((share_ + "/" + victim_ + suffix).c_str());
         }
+        rmdir((share_ + "/" + victim_ + ".dir").c_str());
         TestShare::TearDown();
     }
     std::string share_;
@@ -121,12 +122,13 @@ TEST_F(EscapeTest, NoNameReachesOutsideTheShare) {
         EXPECT_EQ(readFile(row.name), row.reads);
     }
 
-    // Changing calls neither write, delete nor create anything outside. (CreateFileA and
-    // CreateDirectoryA on these names are made by tests/fuzz/path_fuzz.cpp, whose seed corpus holds
-    // them.)
+    // Changing calls neither write, delete nor create anything outside.
     std::vector<std::size_t> before;
     for (const std::string& o : outside_) before.push_back(entries(o, victim_));
     for (const Row& row : rows) {
+        writeFile(row.name, "changed");
+        writeFile(row.name + ".new", "new");
+        CreateDirectoryA((row.name + ".dir").c_str(), nullptr);
         CopyFileA(row.name.c_str(), (row.name + ".copy").c_str(), FALSE);
         MoveFileExA(row.name.c_str(), (row.name + ".moved").c_str(), 0);
         DeleteFileA(row.name.c_str());
