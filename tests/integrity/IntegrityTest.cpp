@@ -170,91 +170,93 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         if (!ok) throw Mismatch{what};
     }
 
-    // Runs the seed's workload: true when it ended with the file as the model says.
+    // Runs `work` with the faults of the seed injected, and adds what it met to the totals: a
+    // mismatch it throws is counted (the first one kept), the run goes on.
+    template <class Work>
+    void underFaults(std::uint32_t seed, FaultMode mode, const std::string& what, Work work) {
+        const std::uint64_t recreationsBefore = recreationOpens;
+        const std::uint64_t faultsBefore = FaultInjector::injectedTotal();
+        injectFaults(seed, mode);
+        StravoHostControl::clearCapturedLogLines();
+        try {
+            work();
+        } catch (const Mismatch& mismatch) {
+            ++totals_.mismatches;
+            if (totals_.firstMismatch.empty()) totals_.firstMismatch = what + ": " + mismatch.what;
+        }
+        stopFaults();
+        totals_.faults += FaultInjector::injectedTotal() - faultsBefore;
+        totals_.recreations += recreationOpens - recreationsBefore;
+    }
+
+    // Runs the seed's workload, checking the file against the model after every operation.
     void runSeed(std::uint32_t seed, FaultMode mode, int operations) {
         const std::string file = path("seed-" + std::to_string(seed) + ".bin");
         std::mt19937_64 random(seed);
         gridtest::FileModel model;
         std::uint64_t position = 0;
         std::vector<char> data;
-        const std::uint64_t recreationsBefore = recreationOpens;
-        const std::uint64_t faultsBefore = FaultInjector::injectedTotal();
-        injectFaults(seed, mode);
-        StravoHostControl::clearCapturedLogLines();
         FileServicesHandle h;
         std::string step;
-        try {
-            h = open(file, CREATE_ALWAYS);
-            for (int op = 0; op < operations; ++op) {
-                const unsigned kind = random() % 100;
-                ++totals_.operations;
-                std::ostringstream name;
-                if (kind < 35) {
-                    const DWORD size = randomSize(random);
-                    const std::uint64_t offset = randomOffset(random, model, position, size);
-                    name << "write " << size << " at " << offset;
-                    step = name.str();
-                    seek(h, offset);
-                    fill(data, (std::uint64_t(seed) << 20) ^ op, size);
-                    DWORD written = 0;
-                    const BOOL wrote = services_->WriteFile(h, data.data(), size, &written, nullptr);
-                    const DWORD error = GetLastError();
-                    check(wrote && written == size, "the write failed or was short: " + std::to_string(written) +
-                                                        ", error " + std::to_string(error));
-                    model.write(offset, data.data(), size);
-                    position = offset + size;
-                } else if (kind < 60) {
-                    const DWORD size = randomSize(random);
-                    const std::uint64_t offset = randomOffset(random, model, position, size);
-                    name << "read " << size << " at " << offset;
-                    step = name.str();
-                    seek(h, offset);
-                    const std::vector<char> expected = model.read(offset, size);
-                    data.assign(size, 0);
-                    DWORD got = 0;
-                    check(services_->ReadFile(h, data.data(), size, &got, nullptr), "the read failed");
-                    check(got == expected.size() && std::equal(expected.begin(), expected.end(), data.begin()),
-                          "the read returned other bytes (" + std::to_string(got) + " of " +
-                              std::to_string(expected.size()) + ")");
-                    totals_.bytesVerified += got;
-                    position = offset + got;
-                } else if (kind < 70) {
-                    position = randomOffset(random, model, position, 0);
-                    name << "seek to " << position;
-                    step = name.str();
-                    seek(h, position);
-                } else if (kind < 80) {
-                    const std::uint64_t end = randomOffset(random, model, position, 0);
-                    name << "set end of file at " << end;
-                    step = name.str();
-                    seek(h, end);
-                    check(repeated([&] { return services_->SetEndOfFile(h); }), "SetEndOfFile failed");
-                    model.resize(end);
-                    position = end;
-                } else if (kind < 88) {
-                    step = "flush";
-                    check(repeated([&] { return services_->FlushFileBuffers(h); }), "the flush failed");
-                } else {
-                    step = "close and re-open";
-                    close(h);
-                    verify(file, model);
-                    h = open(file, OPEN_EXISTING);
-                    position = 0;
+        underFaults(seed, mode, "seed " + std::to_string(seed), [&] {
+            try {
+                h = open(file, CREATE_ALWAYS);
+                for (int op = 0; op < operations; ++op) {
+                    const unsigned kind = random() % 100;
+                    ++totals_.operations;
+                    std::ostringstream name;
+                    if (kind < 35) {
+                        const DWORD size = randomSize(random);
+                        const std::uint64_t offset = randomOffset(random, model, position, size);
+                        name << "write " << size << " at " << offset;
+                        step = name.str();
+                        seek(h, offset);
+                        fill(data, (std::uint64_t(seed) << 20) ^ op, size);
+                        DWORD written = 0;
+                        const BOOL wrote = services_->WriteFile(h, data.data(), size, &written, nullptr);
+                        const DWORD error = GetLastError();
+                        check(wrote && written == size, "the write failed or was short: " + std::to_string(written) +
+                                                            ", error " + std::to_string(error));
+                        model.write(offset, data.data(), size);
+                        position = offset + size;
+                    } else if (kind < 60) {
+                        const DWORD size = randomSize(random);
+                        const std::uint64_t offset = randomOffset(random, model, position, size);
+                        name << "read " << size << " at " << offset;
+                        step = name.str();
+                        position = offset + compare(h, model, offset, size);
+                    } else if (kind < 70) {
+                        position = randomOffset(random, model, position, 0);
+                        name << "seek to " << position;
+                        step = name.str();
+                        seek(h, position);
+                    } else if (kind < 80) {
+                        const std::uint64_t end = randomOffset(random, model, position, 0);
+                        name << "set end of file at " << end;
+                        step = name.str();
+                        seek(h, end);
+                        check(repeated([&] { return services_->SetEndOfFile(h); }), "SetEndOfFile failed");
+                        model.resize(end);
+                        position = end;
+                    } else if (kind < 88) {
+                        step = "flush";
+                        check(repeated([&] { return services_->FlushFileBuffers(h); }), "the flush failed");
+                    } else {
+                        step = "close and re-open";
+                        close(h);
+                        verify(file, model);
+                        h = open(file, OPEN_EXISTING);
+                        position = 0;
+                    }
+                    checkState(h, model, position);
                 }
-                checkState(h, model, position);
+                close(h);
+                verify(file, model);
+            } catch (const Mismatch& mismatch) {
+                services_->CloseHandle(h);
+                throw Mismatch{step + ": " + mismatch.what};
             }
-            close(h);
-            stopFaults();
-            verify(file, model);
-        } catch (const Mismatch& mismatch) {
-            stopFaults();
-            ++totals_.mismatches;
-            if (totals_.firstMismatch.empty())
-                totals_.firstMismatch = "seed " + std::to_string(seed) + ", " + step + ": " + mismatch.what;
-            services_->CloseHandle(h);
-        }
-        totals_.faults += FaultInjector::injectedTotal() - faultsBefore;
-        totals_.recreations += recreationOpens - recreationsBefore;
+        });
         ++totals_.seeds;
         DeleteFileA(file.c_str());
     }
@@ -325,15 +327,19 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         close(h);
     }
 
-    void compare(FileServicesHandle& h, const gridtest::FileModel& model, std::uint64_t offset, std::uint64_t size) {
+    // Reads `size` bytes at `offset` (seeking there first) and checks them against the model, which
+    // clips the read at the end of the file; answers the bytes read.
+    DWORD compare(FileServicesHandle& h, const gridtest::FileModel& model, std::uint64_t offset, std::uint64_t size) {
         seek(h, offset);
+        const std::vector<char> expected = model.read(offset, size);
         std::vector<char> got(size);
         DWORD done = 0;
-        check(services_->ReadFile(h, got.data(), static_cast<DWORD>(size), &done, nullptr) && done == size &&
-                  got == model.read(offset, size),
+        check(services_->ReadFile(h, got.data(), static_cast<DWORD>(size), &done, nullptr) && done == expected.size() &&
+                  std::equal(expected.begin(), expected.end(), got.begin()),
               "the file differs from the model at " + std::to_string(offset) + " (" + std::to_string(done) + " of " +
-                  std::to_string(size) + " bytes read)");
-        totals_.bytesVerified += size;
+                  std::to_string(expected.size()) + " bytes read)");
+        totals_.bytesVerified += done;
+        return done;
     }
 
     void runSeeds(FaultMode mode) {
@@ -343,43 +349,30 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         EXPECT_GE(totals_.faults * 100, totals_.platformCalls) << "fewer than 1 % of the calls failed";
     }
 
-    // One file written in 64 KiB pieces and read back, both under faults.
+    // One file written in 64 KiB pieces and read back in order, both under faults, without a seek:
+    // the position a re-created handle resumes at is the one its record kept.
     void runTransfer(FaultMode mode) {
         const std::uint64_t total = fromEnvironment("GRIDTEST_TRANSFER_MIB", 8) * mebibyte;
         const std::string file = path("transfer.bin");
-        const std::uint64_t faultsBefore = FaultInjector::injectedTotal();
-        const std::uint64_t recreationsBefore = recreationOpens;
-        injectFaults(0x7FFF, mode);
-        std::vector<char> data;
         const DWORD piece = 64 * 1024;
-        std::vector<char> got(piece);
-        try {
-            FileServicesHandle h = open(file, CREATE_ALWAYS);
-            for (std::uint64_t offset = 0; offset < total; offset += piece) {
-                fill(data, offset, piece);
-                DWORD done = 0;
-                check(services_->WriteFile(h, data.data(), piece, &done, nullptr) && done == piece,
-                      "the write at " + std::to_string(offset) + " failed");
-                ++totals_.operations;
+        std::vector<char> data, got(piece);
+        underFaults(0x7FFF, mode, "transfer", [&] {
+            for (const bool writing : {true, false}) {
+                FileServicesHandle h = open(file, writing ? CREATE_ALWAYS : OPEN_EXISTING);
+                for (std::uint64_t offset = 0; offset < total; offset += piece) {
+                    fill(data, offset, piece);
+                    DWORD done = 0;
+                    check(writing ? services_->WriteFile(h, data.data(), piece, &done, nullptr) && done == piece
+                                  : services_->ReadFile(h, got.data(), piece, &done, nullptr) && done == piece &&
+                                        got == data,
+                          std::string(writing ? "the write" : "the read") + " at " + std::to_string(offset) +
+                              " failed or differs");
+                    totals_.bytesVerified += writing ? 0 : piece;
+                    ++totals_.operations;
+                }
+                close(h);
             }
-            close(h);
-            h = open(file, OPEN_EXISTING);
-            for (std::uint64_t offset = 0; offset < total; offset += piece) {
-                fill(data, offset, piece);
-                DWORD done = 0;
-                check(services_->ReadFile(h, got.data(), piece, &done, nullptr) && done == piece && got == data,
-                      "the data read at " + std::to_string(offset) + " differs");
-                totals_.bytesVerified += piece;
-                ++totals_.operations;
-            }
-            close(h);
-        } catch (const Mismatch& mismatch) {
-            ++totals_.mismatches;
-            totals_.firstMismatch = mismatch.what;
-        }
-        stopFaults();
-        totals_.faults += FaultInjector::injectedTotal() - faultsBefore;
-        totals_.recreations += recreationOpens - recreationsBefore;
+        });
         EXPECT_EQ(0u, totals_.mismatches) << totals_.firstMismatch;
     }
 

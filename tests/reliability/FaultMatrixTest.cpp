@@ -77,8 +77,9 @@ Handler query() {
 
 const std::vector<Command>& commands();
 
-class FaultMatrixTest : public gridtest::HostShareTest {
+class FaultMatrixTest : public gridtest::ServicesTest {
   public:
+    using gridtest::ServicesTest::exists;
     using gridtest::TestShare::dir;
     using gridtest::TestShare::path;
     // The test directory holds the file f.txt and the empty directory d.
@@ -110,22 +111,11 @@ class FaultMatrixTest : public gridtest::HostShareTest {
     }
     // The position the handle keeps for a re-creation.
     DWORD position() const { return handle.getHandleRecreationInfo().currFilePointerLow; }
-    static bool exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-    std::string fileContent() const {
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        char data[64] = {};
-        DWORD got = 0;
-        if (h != INVALID_HANDLE_VALUE) {
-            ReadFile(h, data, sizeof data, &got, nullptr);
-            CloseHandle(h);
-        }
-        return std::string(data, got);
-    }
+    std::string fileContent() const { return readFile(file); }
 
   protected:
     void SetUp() override {
-        HostShareTest::SetUp();
+        ServicesTest::SetUp();
         // Every rule gets a small count and wait through the settings, before any handler is built:
         // node-local ones, whose store is written without the database's synchronous commits.
         auto set = [](const std::string& key, std::uint32_t value) {
@@ -137,24 +127,17 @@ class FaultMatrixTest : public gridtest::HostShareTest {
             set(rule.waitKey, waitFor(rule.code));
         }
         set("FileRetryWaitError", 3);
-        services_.reset(createFileServices());
         args.reserve(4);
         file = path("f.txt");
         sub = path("d");
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(h, content, contentSize, &written, nullptr));
-        CloseHandle(h);
+        writeFile(file, content);
         ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     }
     void TearDown() override {
         GridApi::FaultInjector::clear();
         if (handle.hasRecreationInfo()) services_->CloseHandle(handle);
-        HostShareTest::TearDown();
+        ServicesTest::TearDown();
     }
-
-    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
 
 const std::vector<Command>& commands() {

@@ -10,7 +10,6 @@
 namespace {
 
 using StravoStorageApi::RetryHandlerContext;
-using StravoStorageApi::RetryStep;
 
 class DecisionTest : public gridtest::HostTest {
   protected:
@@ -28,7 +27,8 @@ std::string line(const char* kind, const std::string& text) { return kind + text
 
 // Under the defaults: sixteen retries of a sharing violation, then it gives up, the count starts
 // again and the next failure opens a new block of lines. (The lines of each rule, in order, and the
-// waits are the fault matrix's; the defaults are RulesTest's.)
+// waits are the fault matrix's; the defaults are RulesTest's. What a server's waiting function decides
+// is RunTest's and the waiters of tests/integrity's, which run the step and count its answers.)
 TEST_F(DecisionTest, SharingViolationCadenceUnderDefaults) {
     GridApi::UncFileOperationRetryHandler handler("DeleteFile");
     RetryHandlerContext run = context({"\\\\srv\\share\\f.txt"});
@@ -85,42 +85,6 @@ TEST_F(DecisionTest, ARuleWithCountZeroLogsOnceAndGivesUp) {
     EXPECT_EQ(expected, lines());
     EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
     EXPECT_EQ(0u, run.attempts);
-}
-
-TEST_F(DecisionTest, TheWaitingFunctionDecides) {
-    GridApi::UncFileOperationRetryHandler handler("WriteFile");
-    struct Case {
-        const char* name;
-        bool runStep;
-        bool answer;  // what the waiter answers when it does not pass the step's answer on
-        bool expected;
-        std::uint32_t attempts;
-        std::size_t sleeps;
-        std::size_t lines;
-    };
-    const Case cases[] = {
-        {"runs the step and passes its answer on", true, false, true, 1, 1, 4},
-        {"answers true without running the step", false, true, true, 0, 0, 0},
-        {"answers false without running the step", false, false, false, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        StravoHostControl::clearCapturedLogLines();
-        const std::size_t sleepsBefore = StravoHostControl::recordedSleeps().size();
-        RetryHandlerContext run = context({"a", "b"});
-        run.retryWaiter = [&c](const RetryStep& step) { return c.runStep ? step() : c.answer; };
-        EXPECT_EQ(c.expected, handler.shouldRetry(64, run));
-        EXPECT_EQ(c.attempts, run.attempts);
-        EXPECT_EQ(c.sleeps, StravoHostControl::recordedSleeps().size() - sleepsBefore);
-        EXPECT_EQ(c.lines, lines().size());
-    }
-
-    // With no waiting function the result and the log equal those of a waiter that runs the step.
-    StravoHostControl::clearCapturedLogLines();
-    RetryHandlerContext plain = context({"a", "b"});
-    EXPECT_TRUE(handler.shouldRetry(64, plain));
-    EXPECT_EQ(1u, plain.attempts);
-    EXPECT_EQ(4u, lines().size());
 }
 
 }  // namespace

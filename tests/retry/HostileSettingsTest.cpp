@@ -44,8 +44,6 @@ using StravoStorageApi::FileOperationRetry;
 const gridtest::Seconds firstCallLimit(10.0);
 
 const std::int64_t int32Max = std::numeric_limits<std::int32_t>::max();
-const std::int64_t uint32Max = std::numeric_limits<std::uint32_t>::max();
-const std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
 
 std::string traceLine(const std::string& text) { return "GRIDAPI-T-1111 " + text; }
 
@@ -64,8 +62,8 @@ std::string randomBytes(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-void writeFile(const std::string& path, const std::string& content, std::ios::openmode mode = std::ios::trunc) {
-    std::ofstream out(path, std::ios::binary | std::ios::out | mode);
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     ASSERT_TRUE(out.good()) << path;
 }
@@ -119,8 +117,7 @@ enum class Store {
     randomBytes,
     sqliteHeaderRandomPages,
     noTable,
-    locked,     // another process holds an exclusive transaction (node-local: a whole-file lock)
-    oversized,  // beyond the node-local file's 1 MiB
+    locked,  // another process holds an exclusive transaction (node-local: a whole-file lock)
     valid,
 };
 
@@ -165,22 +162,15 @@ class HostileSettingsTest : public gridtest::HostTest {
         return result;
     }
 
-    // A database holding count 1 and wait 2 for every rule and jitter 1, through the control surface.
-    void writeDatabase(const std::string& path) {
-        StravoHostControl::setDatabaseFile(path);
-        for (std::size_t i = 0; i + 1 < keys_.size(); ++i) {
-            StravoHostControl::setDatabaseSetting(keys_[i], i % 2 == 0 ? 1 : 2);
-        }
-        StravoHostControl::setDatabaseSetting("FileRetryWaitError", 1);
-        StravoHostControl::setDatabaseFile("");
-    }
-
-    // The same as an INI file.
-    void writeIni(const std::string& path) {
-        std::string text = "[GlobalSettings]\n";
-        for (std::size_t i = 0; i + 1 < keys_.size(); ++i) text += keys_[i] + " = " + (i % 2 == 0 ? "1" : "2") + "\n";
-        text += "FileRetryWaitError = 1\n";
-        writeFile(path, text);
+    // A store holding count 1 and wait 2 for every rule and jitter 1, written through the control surface.
+    void writeStore(Side side, const std::string& path) {
+        const bool database = side == Side::database;
+        const auto point = database ? &StravoHostControl::setDatabaseFile : &StravoHostControl::setNodeLocalStore;
+        const auto set = database ? &StravoHostControl::setDatabaseSetting : &StravoHostControl::setNodeLocalSetting;
+        point(path);
+        for (std::size_t i = 0; i + 1 < keys_.size(); ++i) set(keys_[i], i % 2 == 0 ? 1 : 2);
+        set("FileRetryWaitError", 1);
+        point("");
     }
 
     // Puts a store of the kind at the path; a lock, where the kind has one, is held while `lock` lives.
@@ -206,7 +196,7 @@ class HostileSettingsTest : public gridtest::HostTest {
                 break;
             case Store::sqliteHeaderRandomPages: {
                 // A database that held the values, its 100-byte header kept and every page after it random.
-                writeDatabase(path);
+                writeStore(Side::database, path);
                 const std::string header = readFile(path).substr(0, 100);
                 writeFile(path, header + randomBytes(16 * 4096 - 100, 2));
                 break;
@@ -220,21 +210,9 @@ class HostileSettingsTest : public gridtest::HostTest {
                                                                                : gridtest::LockKind::wholeFile));
                 ASSERT_TRUE(lock->held());
                 break;
-            case Store::oversized:
-                writeIni(path);
-                writeFile(path, "# padding\n" + std::string(1024 * 1024, '#') + "\n", std::ios::app);
-                break;
             case Store::valid:
                 writeStore(side, path);
                 break;
-        }
-    }
-
-    void writeStore(Side side, const std::string& path) {
-        if (side == Side::database) {
-            writeDatabase(path);
-        } else {
-            writeIni(path);
         }
     }
 
@@ -248,7 +226,6 @@ class HostileSettingsTest : public gridtest::HostTest {
 };
 
 enum class Answer {
-    none,      // the kind is not tried on this side
     defaults,  // every rule's defaults; one trace line per read when there is a message
     stored,    // the values the store holds
     refused,   // the handler's construction throws the reader's error, the message
@@ -295,10 +272,6 @@ const StoreRow storeRows[] = {
      {Answer::defaults, "no such table: global_settings"},
      {Answer::refused, "{path} line 1: '=' character not found in line"}},
     {"locked by another process", Store::locked, {Answer::defaults, "database is locked"}, {Answer::stored, nullptr}},
-    {"beyond 1 MiB",
-     Store::oversized,
-     {Answer::none, nullptr},
-     {Answer::refused, "cannot read {path}: larger than 1048576 bytes"}},
     {"valid", Store::valid, {Answer::stored, nullptr}, {Answer::stored, nullptr}},
 };
 
@@ -313,7 +286,6 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
     for (const Side side : sides) {
         for (const StoreRow& row : storeRows) {
             const Outcome& outcome = side == Side::database ? row.database : row.nodeLocal;
-            if (outcome.answer == Answer::none) continue;
             const std::string name = std::string(side == Side::database ? "database " : "node-local ") + row.name;
             SCOPED_TRACE(name);
             const std::string path = file(std::string(side == Side::database ? "settings" : "node") + "-" +
@@ -354,32 +326,22 @@ TEST_F(HostileSettingsTest, EveryStoreKindAnswersInTime) {
     }
 }
 
-// A value as it is put into the database.
-struct DatabaseValue {
-    enum Type { integer, real, text, blob, null } type;
-    std::int64_t integerValue;
-    double realValue;
-    const char* textValue;
-};
-DatabaseValue integer(std::int64_t value) { return {DatabaseValue::integer, value, 0, nullptr}; }
-DatabaseValue real(double value) { return {DatabaseValue::real, 0, value, nullptr}; }
-DatabaseValue text(const char* value) { return {DatabaseValue::text, 0, 0, value}; }
-DatabaseValue blob(const char* twoBytes) { return {DatabaseValue::blob, 0, 0, twoBytes}; }
-DatabaseValue null() { return {DatabaseValue::null, 0, 0, nullptr}; }
-
-// What the sharing-violation rule (no bounds) and the access-denied rule (count at most 5, wait at
-// most 20) make of it, as "<count>/<wait>/<jitter>", and the trace lines.
-struct ValueAnswer {
+// One row per kind of value a count, a wait and the jitter may hold, in the database and (Linux) in
+// the node-local file: an integer that fits is taken and bounded (the bounding traced); anything else
+// leaves the default with a trace line per read (database) or is the reader's error, which the rule's
+// construction passes on (node-local).
+struct ValueRow {
+    const char* name;
+    const char* sql;              // the value as SQL writes it into the database (nullptr: not tried there)
+    const char* ini;              // the value as the node-local file holds it (nullptr: not tried there)
+    const char* databaseRefusal;  // each database read refused with this text, "{key}" the key read
+    const char* iniError;         // the node-local reader's error for the first key read
+    // When taken: what the sharing-violation rule (no bounds) and the access-denied rule (count at most
+    // 5, wait at most 20) make of it, as "<count>/<wait>/<jitter>", and the lines of bounding, in order.
     const char* sharingViolation;
     const char* accessDenied;
-    const char* refusal;               // each read refused with this text, "{key}" the key read
-    std::vector<std::string> bounded;  // otherwise these lines of bounding, in order
+    std::vector<std::string> bounded;
 };
-// Every read refused: the defaults, one line per read.
-ValueAnswer refused(const char* refusal) { return {"16/5/3", "5/10/3", refusal, {}}; }
-ValueAnswer taken(const char* sharingViolation, const char* accessDenied, std::vector<std::string> bounded) {
-    return {sharingViolation, accessDenied, nullptr, std::move(bounded)};
-}
 
 const std::vector<std::string> boundedLines = {
     "limiting the 'Sharing Violation' random extra wait to 3600 seconds.",
@@ -387,206 +349,144 @@ const std::vector<std::string> boundedLines = {
     "limiting the 'Access Denied' wait time to 20 seconds.",
     "limiting the 'Access Denied' random extra wait to 20 seconds.",
 };
-
-struct ValueRow {
-    const char* name;
-    DatabaseValue value;
-    ValueAnswer answer;
-};
+const char* const notAnInteger = "setting '{key}' value '{ini}' is not an integer";
 
 const ValueRow valueRows[] = {
-    {"negative", integer(-1), refused("setting '{key}' value -1 is out of range")},
-    {"2^31 - 1", integer(int32Max), taken("2147483647/2147483647/3601", "5/20/21", boundedLines)},
-    {"2^31", integer(int32Max + 1), taken("2147483648/2147483648/3601", "5/20/21", boundedLines)},
-    {"2^32 - 1", integer(uint32Max), taken("4294967295/4294967295/3601", "5/20/21", boundedLines)},
-    {"2^32", integer(uint32Max + 1), refused("setting '{key}' value 4294967296 is out of range")},
-    {"2^63 - 1", integer(int64Max), refused("setting '{key}' value 9223372036854775807 is out of range")},
-    {"text", text("ten"), refused("setting '{key}' is text, not an integer")},
+    {"negative",
+     "-1",
+     "-1",
+     "setting '{key}' value -1 is out of range",
+     "setting '{key}' value -1 is out of range",
+     nullptr,
+     nullptr,
+     {}},
+    {"2^31 - 1", "2147483647", "2147483647", nullptr, nullptr, "2147483647/2147483647/3601", "5/20/21", boundedLines},
+    {"2^31", "2147483648", "2147483648", nullptr, nullptr, "2147483648/2147483648/3601", "5/20/21", boundedLines},
+    {"2^32 - 1", "4294967295", "0xFFFFFFFF", nullptr, nullptr, "4294967295/4294967295/3601", "5/20/21", boundedLines},
+    {"2^32", "4294967296", nullptr, "setting '{key}' value 4294967296 is out of range", nullptr, nullptr, nullptr, {}},
+    {"2^63 - 1",
+     "9223372036854775807",
+     "9223372036854775807",
+     "setting '{key}' value 9223372036854775807 is out of range",
+     "setting '{key}' value 9223372036854775807 is out of range",
+     nullptr,
+     nullptr,
+     {}},
+    {"beyond 2^63 - 1",
+     nullptr,
+     "99999999999999999999",
+     nullptr,
+     "setting '{key}' value '{ini}' is out of range",
+     nullptr,
+     nullptr,
+     {}},
+    {"text", "'ten'", "ten", "setting '{key}' is text, not an integer", notAnInteger, nullptr, nullptr, {}},
     // The column's INTEGER affinity stores text that reads as an integer as that integer.
-    {"text '12'", text("12"), taken("12/12/12", "5/12/12", {"limiting the 'Access Denied' number of retries to 5."})},
-    // SQLite stores NaN as NULL.
-    {"NaN", real(std::numeric_limits<double>::quiet_NaN()), refused("setting '{key}' is NULL, not an integer")},
-    {"1.5", real(1.5), refused("setting '{key}' is a real number, not an integer")},
+    {"text '12'",
+     "'12'",
+     nullptr,
+     nullptr,
+     nullptr,
+     "12/12/12",
+     "5/12/12",
+     {"limiting the 'Access Denied' number of retries to 5."}},
+    {"NaN", nullptr, "nan", nullptr, notAnInteger, nullptr, nullptr, {}},
+    {"1.5", "1.5", "1.5", "setting '{key}' is a real number, not an integer", notAnInteger, nullptr, nullptr, {}},
     // ... and a real number without a fraction as the integer.
-    {"1.0", real(1.0), taken("1/1/1", "1/1/1", {})},
-    {"blob", blob("\x01\x02"), refused("setting '{key}' is a blob, not an integer")},
-    {"NULL", null(), refused("setting '{key}' is NULL, not an integer")},
-    {"1e30", real(1e30), refused("setting '{key}' is a real number, not an integer")},
+    {"1.0", "1.0", nullptr, nullptr, nullptr, "1/1/1", "1/1/1", {}},
+    {"blob", "x'0102'", nullptr, "setting '{key}' is a blob, not an integer", nullptr, nullptr, nullptr, {}},
+    {"NULL", "NULL", nullptr, "setting '{key}' is NULL, not an integer", nullptr, nullptr, nullptr, {}},
+    {"empty", nullptr, "", nullptr, notAnInteger, nullptr, nullptr, {}},
+    {"1e30", "1e30", "1e30", "setting '{key}' is a real number, not an integer", notAnInteger, nullptr, nullptr, {}},
 };
 
-void storeValue(const std::string& path, const std::string& key, const DatabaseValue& value) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr));
-    sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS global_settings(key TEXT PRIMARY KEY, value INTEGER)", nullptr,
-                 nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    ASSERT_EQ(SQLITE_OK,
-              sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO global_settings VALUES(?1, ?2)", -1, &insert, nullptr));
-    sqlite3_bind_text(insert, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    switch (value.type) {
-        case DatabaseValue::integer:
-            sqlite3_bind_int64(insert, 2, value.integerValue);
-            break;
-        case DatabaseValue::real:
-            sqlite3_bind_double(insert, 2, value.realValue);
-            break;
-        case DatabaseValue::text:
-            sqlite3_bind_text(insert, 2, value.textValue, -1, SQLITE_TRANSIENT);
-            break;
-        case DatabaseValue::blob:
-            sqlite3_bind_blob(insert, 2, value.textValue, 2, SQLITE_TRANSIENT);
-            break;
-        case DatabaseValue::null:
-            sqlite3_bind_null(insert, 2);
-            break;
+// The two rules' answers and lines, and the seconds their waits ask the host's sleep for: never
+// negative, within the rule's wait and its bounded extra, and within what the sleep's int can hold.
+void expectRules(const char* sharingViolation, const char* accessDenied, const std::vector<std::string>& expected) {
+    StravoStorageApi::FileSharingViolationRetry sharing("DeleteFile");
+    StravoStorageApi::FileAccessDeniedRetry denied("DeleteFile");
+    EXPECT_EQ(sharingViolation, ruleAnswer(sharing));
+    EXPECT_EQ(accessDenied, ruleAnswer(denied));
+    EXPECT_EQ(expected, StravoHostControl::capturedLogLines());
+    for (FileOperationRetry* rule :
+         {static_cast<FileOperationRetry*>(&sharing), static_cast<FileOperationRetry*>(&denied)}) {
+        const std::size_t before = StravoHostControl::recordedSleeps().size();
+        for (int run = 0; run < 3; ++run) {
+            StravoStorageApi::RetryHandlerContext context;  // each a first failure: a rule of count 1 waits too
+            context.arguments.push_back("\\\\server\\share\\file");
+            EXPECT_TRUE(rule->waitForRetry(context));
+        }
+        const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
+        ASSERT_EQ(before + 3, sleeps.size());
+        const std::int64_t least = std::min<std::int64_t>(rule->waitSeconds, int32Max);
+        const std::int64_t most =
+            std::min<std::int64_t>(std::int64_t(rule->waitSeconds) + rule->waitJitterSeconds - 1, int32Max);
+        for (std::size_t i = before; i < sleeps.size(); ++i) {
+            EXPECT_GE(sleeps[i], 0);
+            EXPECT_GE(sleeps[i], least) << rule->description;
+            EXPECT_LE(sleeps[i], most) << rule->description;
+        }
     }
-    EXPECT_EQ(SQLITE_DONE, sqlite3_step(insert)) << sqlite3_errmsg(db);
-    sqlite3_finalize(insert);
-    sqlite3_close(db);
 }
 
-// Every kind of value the database may hold for a count, a wait and the jitter: an integer that fits
-// is taken and bounded (the bounding traced), anything else leaves the default with a trace line.
-TEST_F(HostileSettingsTest, EveryDatabaseValueIsTakenBoundedOrRefused) {
+TEST_F(HostileSettingsTest, EveryValueIsTakenBoundedOrRefused) {
     const char* const keysInReadOrder[] = {"NumRetriesOnSharingViolation", "SharingViolationWaitSeconds",
                                            "FileRetryWaitError",           "NumRetriesOnAccessDenied",
                                            "AccessDeniedWaitSeconds",      "FileRetryWaitError"};
     for (const ValueRow& row : valueRows) {
-        SCOPED_TRACE(row.name);
-        StravoHostControl::clearCapturedLogLines();
-        const std::string path = file(std::string("values-") + std::to_string(&row - valueRows) + ".db");
-        for (const char* key : keysInReadOrder) storeValue(path, key, row.value);
-        StravoHostControl::setDatabaseFile(path);
-        std::vector<std::string> expected;
-        if (row.answer.refusal) {
+        const std::string index = std::to_string(&row - valueRows);
+        const char* const sharing = row.sharingViolation ? row.sharingViolation : "16/5/3";
+        const char* const denied = row.accessDenied ? row.accessDenied : "5/10/3";
+        std::vector<std::string> bounded;
+        for (const std::string& line : row.bounded) bounded.push_back(traceLine(line));
+        if (row.sql) {
+            SCOPED_TRACE(std::string("database ") + row.name);
+            resetHostForNextCase();
+            const std::string path = file("values-" + index + ".db");
+            std::string sql = "CREATE TABLE global_settings(key TEXT PRIMARY KEY, value INTEGER);";
+            for (const char* key : keysInReadOrder)
+                sql += std::string("INSERT OR REPLACE INTO global_settings VALUES('") + key + "', " + row.sql + ");";
+            execute(path, sql.c_str());
+            StravoHostControl::setDatabaseFile(path);
+            std::vector<std::string> expected;
             for (const char* key : keysInReadOrder) {
-                expected.push_back(traceLine(
-                    "Database error calling getGlobalSetting: " + replaced(row.answer.refusal, "{key}", key) + "."));
+                if (row.databaseRefusal)
+                    expected.push_back(traceLine("Database error calling getGlobalSetting: " +
+                                                 replaced(row.databaseRefusal, "{key}", key) + "."));
             }
+            expected.insert(expected.end(), bounded.begin(), bounded.end());
+            gridtest::runWithin(
+                firstCallLimit, [&] { expectRules(sharing, denied, expected); }, row.name);
         }
-        for (const std::string& line : row.answer.bounded) expected.push_back(traceLine(line));
-        gridtest::runWithin(
-            firstCallLimit,
-            [&] {
-                const StravoStorageApi::FileSharingViolationRetry sharing("DeleteFile");
-                const StravoStorageApi::FileAccessDeniedRetry denied("DeleteFile");
-                EXPECT_EQ(row.answer.sharingViolation, ruleAnswer(sharing));
-                EXPECT_EQ(row.answer.accessDenied, ruleAnswer(denied));
-                EXPECT_EQ(expected, lines());
-            },
-            row.name);
-    }
-}
-
-#if !defined(_WIN32)
-struct NodeLocalValueRow {
-    const char* name;
-    const char* text;
-    const char* sharingViolation;  // "<count>/<wait>/<jitter>", or nullptr when the read throws
-    const char* error;             // the reader's error, "{key}" standing for the first key read
-};
-
-// The node-local file's values: what fits is taken and bounded as from the database; anything else
-// is the reader's error, which the rule's construction passes on.
-TEST_F(HostileSettingsTest, EveryNodeLocalValueIsTakenBoundedOrTheReadersError) {
-    const NodeLocalValueRow rows[] = {
-        {"negative", "-1", nullptr, "setting '{key}' value -1 is out of range"},
-        {"2^31 - 1", "2147483647", "2147483647/2147483647/3601", nullptr},
-        {"2^31", "2147483648", "2147483648/2147483648/3601", nullptr},
-        {"2^32 - 1", "0xFFFFFFFF", "4294967295/4294967295/3601", nullptr},
-        {"2^63 - 1", "9223372036854775807", nullptr, "setting '{key}' value 9223372036854775807 is out of range"},
-        {"beyond 2^63 - 1", "99999999999999999999", nullptr,
-         "setting '{key}' value '99999999999999999999' is out of range"},
-        {"text", "ten", nullptr, "setting '{key}' value 'ten' is not an integer"},
-        {"NaN", "nan", nullptr, "setting '{key}' value 'nan' is not an integer"},
-        {"1.5", "1.5", nullptr, "setting '{key}' value '1.5' is not an integer"},
-        {"empty", "", nullptr, "setting '{key}' value '' is not an integer"},
-        {"1e30", "1e30", nullptr, "setting '{key}' value '1e30' is not an integer"},
-    };
-    markAllNodeLocal();
-    for (const NodeLocalValueRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        StravoHostControl::clearCapturedLogLines();
-        const std::string path = file(std::string("values-") + std::to_string(&row - rows) + ".ini");
-        writeFile(path, std::string("NumRetriesOnSharingViolation = ") + row.text + "\nSharingViolationWaitSeconds = " +
-                            row.text + "\nFileRetryWaitError = " + row.text + "\n");
-        StravoHostControl::setNodeLocalStore(path);
-        gridtest::runWithin(
-            firstCallLimit,
-            [&] {
-                try {
-                    const StravoStorageApi::FileSharingViolationRetry sharing("DeleteFile");
-                    EXPECT_EQ(row.sharingViolation ? row.sharingViolation : "(the reader's error)",
-                              ruleAnswer(sharing));
-                    EXPECT_EQ(std::vector<std::string>{traceLine(
-                                  "limiting the 'Sharing Violation' random extra wait to 3600 seconds.")},
-                              lines());
-                } catch (const SettingsError& error) {
-                    EXPECT_EQ(replaced(row.error ? row.error : "(no error)", "{key}", "NumRetriesOnSharingViolation"),
-                              error.what());
-                }
-            },
-            row.name);
-    }
-}
+#if !defined(_WIN32)  // the node-local side of Windows is the registry
+        if (row.ini) {
+            SCOPED_TRACE(std::string("node-local ") + row.name);
+            resetHostForNextCase();
+            const std::string path = file("values-" + index + ".ini");
+            std::string text;
+            for (const char* key : keysInReadOrder) {
+                if (text.find(key) != std::string::npos) continue;  // the jitter key is read twice
+                StravoHostControl::setNodeLocalKey(key, true);
+                text += std::string(key) + " = " + row.ini + "\n";
+            }
+            writeFile(path, text);
+            StravoHostControl::setNodeLocalStore(path);
+            gridtest::runWithin(
+                firstCallLimit,
+                [&] {
+                    try {
+                        expectRules(sharing, denied, bounded);
+                        EXPECT_EQ(nullptr, row.iniError) << "the reader took the value";
+                    } catch (const SettingsError& error) {
+                        EXPECT_EQ(
+                            replaced(replaced(row.iniError ? row.iniError : "(no error)", "{key}", keysInReadOrder[0]),
+                                     "{ini}", row.ini),
+                            error.what());
+                    }
+                },
+                row.name);
+        }
 #endif
-
-struct WaitRow {
-    const char* name;
-    Side side;
-    const char* key;
-    std::int64_t value;
-    const char* rule;  // "sharing" (no bounds) or "denied" (wait at most 20)
-    std::int64_t least;
-    std::int64_t most;
-};
-
-// One row per wait boundary: the seconds handed to the host's sleep are never negative and stay
-// within the rule's wait and its bounded extra, and within what the sleep's int can hold.
-TEST_F(HostileSettingsTest, TheSleepIsAskedForABoundedNonNegativeWait) {
-    const WaitRow rows[] = {
-        {"wait 2^31 - 1", Side::database, "SharingViolationWaitSeconds", int32Max, "sharing", int32Max, int32Max},
-        {"wait 2^31", Side::database, "SharingViolationWaitSeconds", int32Max + 1, "sharing", int32Max, int32Max},
-        {"wait 2^32 - 1", Side::database, "SharingViolationWaitSeconds", uint32Max, "sharing", int32Max, int32Max},
-        {"wait 2^63 - 1 (refused: the default)", Side::database, "SharingViolationWaitSeconds", int64Max, "sharing", 5,
-         7},
-        {"wait -1 (refused: the default)", Side::database, "SharingViolationWaitSeconds", -1, "sharing", 5, 7},
-        {"wait -2^31 (refused: the default)", Side::database, "SharingViolationWaitSeconds", -int32Max - 1, "sharing",
-         5, 7},
-        {"wait 2^32 - 1, node-local", Side::nodeLocal, "SharingViolationWaitSeconds", uint32Max, "sharing", int32Max,
-         int32Max},
-        {"bounded wait 2^32 - 1", Side::database, "AccessDeniedWaitSeconds", uint32Max, "denied", 20, 22},
-        {"jitter 2^31", Side::database, "FileRetryWaitError", int32Max + 1, "sharing", 5, 5 + 3600},
-        {"jitter 2^32 - 1", Side::database, "FileRetryWaitError", uint32Max, "sharing", 5, 5 + 3600},
-        {"jitter 2^32 - 1, bounded wait", Side::database, "FileRetryWaitError", uint32Max, "denied", 10, 10 + 20},
-        {"jitter -1 (refused: the default)", Side::database, "FileRetryWaitError", -1, "sharing", 5, 7},
-    };
-    for (const WaitRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        resetHostForNextCase();
-        StravoHostControl::clearAllSettings();
-        if (row.side == Side::database) {
-            StravoHostControl::setDatabaseSetting(row.key, row.value);
-        } else {
-            StravoHostControl::setNodeLocalKey(row.key, true);
-            StravoHostControl::setNodeLocalSetting(row.key, row.value);
-        }
-        std::unique_ptr<FileOperationRetry> rule;
-        if (std::string(row.rule) == "sharing") {
-            rule.reset(new StravoStorageApi::FileSharingViolationRetry("DeleteFile"));
-        } else {
-            rule.reset(new StravoStorageApi::FileAccessDeniedRetry("DeleteFile"));
-        }
-        StravoStorageApi::RetryHandlerContext context;
-        context.arguments.push_back("\\\\server\\share\\file");
-        for (int attempt = 0; attempt < 5; ++attempt) EXPECT_TRUE(rule->waitForRetry(context));
-        const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
-        ASSERT_EQ(5u, sleeps.size());
-        for (int seconds : sleeps) {
-            EXPECT_GE(seconds, 0);
-            EXPECT_GE(seconds, row.least);
-            EXPECT_LE(seconds, row.most);
-        }
     }
 }
 
@@ -594,7 +494,7 @@ TEST_F(HostileSettingsTest, TheSleepIsAskedForABoundedNonNegativeWait) {
 // reader's, and every build answers within the first call's limit.
 TEST_F(HostileSettingsTest, ConcurrentBuildsOnALockedDatabaseWaitOnce) {
     const std::string path = file("locked-threads.db");
-    writeDatabase(path);
+    writeStore(Side::database, path);
     gridtest::HeldLock lock(path, gridtest::LockKind::sqliteExclusive);
     ASSERT_TRUE(lock.held());
     StravoHostControl::setDatabaseFile(path);

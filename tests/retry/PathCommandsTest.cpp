@@ -3,14 +3,11 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
-#include <boost/shared_ptr.hpp>
 #include <gtest/gtest.h>
 
 #include <GridApi/FaultInjector.h>
-#include <GridApi/GridFileServices.h>
-#include <GridApi/SystemCalls.h>
+#include <GridApi/HandleCommands.h>
 
 #include "HostFixture.h"
 
@@ -18,17 +15,13 @@ namespace {
 
 using GridApi::FaultInjector;
 
-class PathCommandsTest : public gridtest::HostShareTest {
+class PathCommandsTest : public gridtest::ServicesTest {
   protected:
     void SetUp() override {
-        HostShareTest::SetUp();
-        services_.reset(createFileServices());
+        ServicesTest::SetUp();
         file_ = path("f.txt");
-        HANDLE h = CreateFileA(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        CloseHandle(h);
+        writeFile(file_);
     }
-    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
     std::string file_;
 };
 
@@ -38,6 +31,8 @@ TEST_F(PathCommandsTest, SingleAttemptCommandsFailOnceAndSilently) {
     const std::string dirName = dir();
     FileServicesHandle file = services_->CreateFileA(file_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                      OPEN_EXISTING, 0, FileServicesHandle());
+    // Without the write-through bit a flush reaches the system.
+    FileServicesHandle plain(services_, HandleRecreationInfo(), static_cast<void*>(file));
     WIN32_FIND_DATAA data;
     FileServicesHandle search = services_->FindFirstFileA(path("*").c_str(), &data);
     StravoHostControl::clearCapturedLogLines();
@@ -60,6 +55,7 @@ TEST_F(PathCommandsTest, SingleAttemptCommandsFailOnceAndSilently) {
         {"UnlockFileEx", [&] { return services_->UnlockFileEx(file, 0, 1, 0, nullptr) == FALSE; }},
         {"SetFilePointer",
          [&] { return services_->SetFilePointer(file, 1, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER; }},
+        {"FlushFileBuffers", [&] { return services_->FlushFileBuffers(plain) == FALSE; }},
         {"CloseHandle", [&] { return services_->CloseHandle(file) == FALSE; }},
     };
     for (const Case& c : cases) {
@@ -73,9 +69,15 @@ TEST_F(PathCommandsTest, SingleAttemptCommandsFailOnceAndSilently) {
     EXPECT_TRUE(lines().empty());
     EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
     EXPECT_TRUE(StravoHostControl::capturedSystemEvents().empty());
-    EXPECT_TRUE(file.hasRecreationInfo()) << "a failed close keeps the record";
-    services_->CloseHandle(file);
-    services_->FindClose(search);
+    EXPECT_EQ(file_, file.fileName()) << "a failed close keeps the record";
+    EXPECT_EQ(TRUE, services_->CloseHandle(file));
+    EXPECT_FALSE(file.hasRecreationInfo());
+    EXPECT_FALSE(GridApi::recreateHandle(file)) << "a closed handle is re-created";
+    // A search's record holds its pattern, no access, and FindClose never clears it.
+    EXPECT_EQ(path("*"), search.fileName());
+    EXPECT_EQ(0u, search.getHandleRecreationInfo().desiredAccess);
+    EXPECT_EQ(TRUE, services_->FindClose(search));
+    EXPECT_EQ(path("*"), search.fileName());
 }
 
 // (The other answers that are no failures are shown by the scenario suite run through the object.)

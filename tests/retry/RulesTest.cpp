@@ -113,27 +113,20 @@ TEST_F(RulesTest, BaseRuleLoadsNothing) {
     EXPECT_EQ(readsBefore, StravoHostControl::performanceCounter(databaseReads));
 }
 
-TEST_F(RulesTest, DatabaseFailureLeavesDefaultsAndIsTracedOncePerRead) {
+// A failing database leaves the defaults, one trace line per read (HostileSettingsTest's store rows
+// show the lines): the failed reads are counted, and with the trace off the failure is silent.
+TEST_F(RulesTest, DatabaseFailuresAreCountedAndSilentWithoutTheTrace) {
     StravoHostControl::createPerformanceCounters();
     const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
     StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 7);
     StravoHostControl::failDatabaseSettings("disk I/O error");
-    GridApi::FileSemTimeoutRetry rule("DeleteFile");
-    EXPECT_EQ(2u, rule.numRetries);
-    EXPECT_EQ(1u, rule.waitSeconds);
-    EXPECT_EQ(3u, rule.waitJitterSeconds);
-    ASSERT_EQ(3u, lines().size());
-    for (const std::string& line : lines()) {
-        EXPECT_EQ(0u, line.find("GRIDAPI-T-1111 Database error calling getGlobalSetting: ")) << line;
-        EXPECT_NE(std::string::npos, line.find("disk I/O error")) << line;
-    }
+    EXPECT_EQ(2u, GridApi::FileSemTimeoutRetry("DeleteFile").numRetries);
+    EXPECT_EQ(3u, lines().size());
     EXPECT_EQ(readsBefore + 3, StravoHostControl::performanceCounter(databaseReads));
 
-    // With the trace off, the failure is swallowed silently.
     StravoHostControl::clearCapturedLogLines();
     StravoHostControl::setTrace(false);
-    GridApi::FileSemTimeoutRetry quiet("DeleteFile");
-    EXPECT_EQ(2u, quiet.numRetries);
+    EXPECT_EQ(2u, GridApi::FileSemTimeoutRetry("DeleteFile").numRetries);
     EXPECT_TRUE(lines().empty());
 }
 

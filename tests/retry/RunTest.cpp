@@ -2,12 +2,10 @@
 #include <thread>
 #include <vector>
 
-#include <boost/shared_ptr.hpp>
 #include <gtest/gtest.h>
 
 #include <GridApi/PathCommands.h>
 #include <GridApi/FaultInjector.h>
-#include <GridApi/GridFileServices.h>
 #include <GridApi/SystemCalls.h>
 
 #include "FreshProcess.h"
@@ -17,24 +15,12 @@ namespace {
 
 using GridApi::FaultInjector;
 
-class RunTest : public gridtest::HostShareTest {
+class RunTest : public gridtest::ServicesTest {
   protected:
-    void SetUp() override {
-        HostShareTest::SetUp();
-        services_.reset(createFileServices());
-    }
-
     std::string makeFile(const std::string& name) {
-        const std::string file = path(name);
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(INVALID_HANDLE_VALUE, h) << file;
-        CloseHandle(h);
-        return file;
+        writeFile(path(name));
+        return path(name);
     }
-
-    static bool exists(const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
 
 BOOL WINAPI deleteQuietly(LPCSTR) { return TRUE; }

@@ -1,18 +1,14 @@
 // Reads and writes through the file-services object when the share loses the connection: what the
 // handle's record keeps and what a re-creation does with it. (Long transfers under faults, resumed
-// at the kept position with no byte lost, are the integrity workload's: tests/integrity.)
+// at the kept position with no byte lost on a handle opened with CREATE_ALWAYS, are the integrity
+// workload's: tests/integrity; the report of a failed transfer on a re-created handle, the fault matrix's; a
+// flush on a write-through handle, the scenario suite run through the object.)
 
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include <boost/shared_ptr.hpp>
 #include <gtest/gtest.h>
 
 #include <GridApi/FaultInjector.h>
-#include <GridApi/GridFileServices.h>
-#include <GridApi/HandleCommands.h>
-#include <GridApi/SystemCalls.h>
 
 #include "HostFixture.h"
 
@@ -20,47 +16,13 @@ namespace {
 
 using GridApi::FaultInjector;
 
-const DWORD piece = 64 * 1024;
-
-class TransferTest : public gridtest::HostShareTest {
+class TransferTest : public gridtest::ServicesTest {
   protected:
-    void SetUp() override {
-        HostShareTest::SetUp();
-        services_.reset(createFileServices());
-    }
-
     FileServicesHandle open(const std::string& file, DWORD disposition) {
         return services_->CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, FileServicesHandle());
     }
-
-    // The file's content as the platform reads it, past the library.
-    static std::vector<char> contentOf(const std::string& file) {
-        std::vector<char> data;
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        EXPECT_NE(INVALID_HANDLE_VALUE, h);
-        char buffer[piece];
-        DWORD got = 0;
-        while (ReadFile(h, buffer, piece, &got, nullptr) && got) data.insert(data.end(), buffer, buffer + got);
-        CloseHandle(h);
-        return data;
-    }
-
-    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
-
-TEST_F(TransferTest, ReCreatingAHandleOpenedWithCreateAlwaysKeepsTheData) {
-    const std::string file = path("kept.bin");
-    FileServicesHandle h = open(file, CREATE_ALWAYS);
-    DWORD written = 0;
-    ASSERT_EQ(TRUE, services_->WriteFile(h, "first", 5, &written, nullptr));
-    gridtest::failCalls("WriteFile", ERROR_UNEXP_NET_ERR, 1);
-    ASSERT_EQ(TRUE, services_->WriteFile(h, "second", 6, &written, nullptr));
-    services_->CloseHandle(h);
-    const std::vector<char> content = contentOf(file);
-    EXPECT_EQ("firstsecond", std::string(content.begin(), content.end()));
-}
 
 TEST_F(TransferTest, ALostHandleFailsWithInvalidHandleUntilARetryReCreatesIt) {
     const std::string file = path("lost.bin");
@@ -95,22 +57,6 @@ TEST_F(TransferTest, ALostHandleFailsWithInvalidHandleUntilARetryReCreatesIt) {
     services_->CloseHandle(h);
 }
 
-TEST_F(TransferTest, AFailedTransferNamesTheFileAlthoughReCreationClearedTheRecord) {
-    const std::string file = path("named.bin");
-    FileServicesHandle h = open(file, CREATE_ALWAYS);
-    StravoHostControl::setDatabaseSetting("NumRetriesNetNameDel", 2);
-    gridtest::failCalls("WriteFile", ERROR_NETNAME_DELETED);
-    DWORD written = 0;
-    EXPECT_EQ(FALSE, services_->WriteFile(h, "x", 1, &written, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
-    EXPECT_EQ(3u, FaultInjector::calls("WriteFile"));
-    const std::vector<StravoHostControl::SystemEvent> events = StravoHostControl::capturedSystemEvents();
-    ASSERT_EQ(1u, events.size());
-    EXPECT_NE(std::string::npos, events[0].text.find("Could not Write to file on UNC")) << events[0].text;
-    EXPECT_NE(std::string::npos, events[0].text.find(file)) << events[0].text;
-    services_->CloseHandle(h);
-}
-
 TEST_F(TransferTest, TheKeptPositionFollowsSeeksAsRecorded) {
     FileServicesHandle h = open(path("seek.bin"), CREATE_ALWAYS);
     LARGE_INTEGER distance;
@@ -135,45 +81,6 @@ TEST_F(TransferTest, TheKeptPositionFollowsSeeksAsRecorded) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_NEGATIVE_SEEK), GetLastError());
     EXPECT_EQ(12, h.getHandleRecreationInfo().currFilePointerLow);
     services_->CloseHandle(h);
-}
-
-TEST_F(TransferTest, FlushDoesNothingOnAWriteThroughHandle) {
-    FileServicesHandle h = open(path("flush.bin"), CREATE_ALWAYS);
-    ASSERT_TRUE(h.getHandleRecreationInfo().flagsAndAttributes & FILE_FLAG_WRITE_THROUGH);
-    gridtest::failCalls("FlushFileBuffers", ERROR_NETNAME_DELETED);
-    SetLastError(1234);
-    EXPECT_EQ(FALSE, services_->FlushFileBuffers(h));
-    EXPECT_EQ(1234u, GetLastError());
-    EXPECT_EQ(0u, FaultInjector::calls("FlushFileBuffers"));
-
-    // Without the bit the call is made (here it fails, once, without a retry or a report).
-    FileServicesHandle plain(services_, HandleRecreationInfo(), static_cast<void*>(h));
-    EXPECT_EQ(FALSE, services_->FlushFileBuffers(plain));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NETNAME_DELETED), GetLastError());
-    EXPECT_EQ(1u, FaultInjector::calls("FlushFileBuffers"));
-    EXPECT_TRUE(lines().empty());
-    services_->CloseHandle(h);
-}
-
-TEST_F(TransferTest, AFailedCloseKeepsTheRecordAndFindCloseNeverClearsIt) {
-    const std::string file = path("close.bin");
-    FileServicesHandle h = open(file, CREATE_ALWAYS);
-    gridtest::failCalls("CloseHandle", ERROR_NETNAME_DELETED, 1);
-    EXPECT_EQ(FALSE, services_->CloseHandle(h));
-    EXPECT_EQ(file, h.fileName());
-    EXPECT_EQ(TRUE, services_->CloseHandle(h));
-    EXPECT_FALSE(h.hasRecreationInfo());
-    // A closed handle is not re-created.
-    EXPECT_FALSE(GridApi::recreateHandle(h));
-
-    WIN32_FIND_DATAA data;
-    const std::string pattern = path("*");
-    FileServicesHandle search = services_->FindFirstFileA(pattern.c_str(), &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<void*>(search));
-    EXPECT_EQ(pattern, search.fileName());
-    EXPECT_EQ(0u, search.getHandleRecreationInfo().desiredAccess);
-    EXPECT_EQ(TRUE, services_->FindClose(search));
-    EXPECT_EQ(pattern, search.fileName());
 }
 
 TEST_F(TransferTest, OpeningThroughAnUnsharedObjectThrowsBadWeakPtrAndLeaksNothing) {

@@ -49,18 +49,13 @@ class Barrier {
     unsigned generation_ = 0;
 };
 
-class ConcurrencyStressTest : public gridtest::HostShareTest {
+class ConcurrencyStressTest : public gridtest::ServicesTest {
   protected:
-    void SetUp() override {
-        HostShareTest::SetUp();
-        services_.reset(createFileServices());
-    }
     void runThreads(const std::function<void(int)>& body) {
         std::vector<std::thread> threads;
         for (int t = 0; t < threadCount; ++t) threads.emplace_back(body, t);
         for (std::thread& thread : threads) thread.join();
     }
-    boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
 
 // One thread's names and open handles.
