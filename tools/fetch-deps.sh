@@ -12,7 +12,7 @@ packages=(
     libboost-dev libboost-filesystem-dev libboost-system-dev libboost-thread-dev
     libsqlite3-dev googletest libbenchmark-dev tcl
     clang libclang-rt-14-dev
-    libcli11-dev nlohmann-json3-dev help2man bash-completion
+    libcli11-dev nlohmann-json3-dev help2man bash-completion python3-minimal
     openssh-server openssh-client sshfs fuse3 iproute2
 )
 missing=()

@@ -36,84 +36,6 @@ extern "C" void onInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-struct KnownError {
-    std::uint32_t code;
-    const char* name;
-    const char* message;
-};
-
-// The Win32 errors that file calls on shares produce, with the system's own messages.
-const KnownError knownErrors[] = {
-    {0, "ERROR_SUCCESS", "The operation completed successfully."},
-    {1, "ERROR_INVALID_FUNCTION", "Incorrect function."},
-    {2, "ERROR_FILE_NOT_FOUND", "The system cannot find the file specified."},
-    {3, "ERROR_PATH_NOT_FOUND", "The system cannot find the path specified."},
-    {4, "ERROR_TOO_MANY_OPEN_FILES", "The system cannot open the file."},
-    {5, "ERROR_ACCESS_DENIED", "Access is denied."},
-    {6, "ERROR_INVALID_HANDLE", "The handle is invalid."},
-    {8, "ERROR_NOT_ENOUGH_MEMORY", "Not enough memory resources are available to process this command."},
-    {15, "ERROR_INVALID_DRIVE", "The system cannot find the drive specified."},
-    {16, "ERROR_CURRENT_DIRECTORY", "The directory cannot be removed."},
-    {17, "ERROR_NOT_SAME_DEVICE", "The system cannot move the file to a different disk drive."},
-    {18, "ERROR_NO_MORE_FILES", "There are no more files."},
-    {19, "ERROR_WRITE_PROTECT", "The media is write protected."},
-    {21, "ERROR_NOT_READY", "The device is not ready."},
-    {23, "ERROR_CRC", "Data error (cyclic redundancy check)."},
-    {31, "ERROR_GEN_FAILURE", "A device attached to the system is not functioning."},
-    {32, "ERROR_SHARING_VIOLATION", "The process cannot access the file because it is being used by another process."},
-    {33, "ERROR_LOCK_VIOLATION",
-     "The process cannot access the file because another process has locked a portion of the file."},
-    {38, "ERROR_HANDLE_EOF", "Reached the end of the file."},
-    {39, "ERROR_HANDLE_DISK_FULL", "The disk is full."},
-    {50, "ERROR_NOT_SUPPORTED", "The request is not supported."},
-    {51, "ERROR_REM_NOT_LIST",
-     "Windows cannot find the network path. Verify that the network path is correct and the destination computer "
-     "is not busy or turned off. If Windows still cannot find the network path, contact your network "
-     "administrator."},
-    {53, "ERROR_BAD_NETPATH", "The network path was not found."},
-    {54, "ERROR_NETWORK_BUSY", "The network is busy."},
-    {59, "ERROR_UNEXP_NET_ERR", "An unexpected network error occurred."},
-    {64, "ERROR_NETNAME_DELETED", "The specified network name is no longer available."},
-    {65, "ERROR_NETWORK_ACCESS_DENIED", "Network access is denied."},
-    {67, "ERROR_BAD_NET_NAME", "The network name cannot be found."},
-    {80, "ERROR_FILE_EXISTS", "The file exists."},
-    {82, "ERROR_CANNOT_MAKE", "The directory or file cannot be created."},
-    {87, "ERROR_INVALID_PARAMETER", "The parameter is incorrect."},
-    {109, "ERROR_BROKEN_PIPE", "The pipe has been ended."},
-    {110, "ERROR_OPEN_FAILED", "The system cannot open the device or file specified."},
-    {111, "ERROR_BUFFER_OVERFLOW", "The file name is too long."},
-    {112, "ERROR_DISK_FULL", "There is not enough space on the disk."},
-    {120, "ERROR_CALL_NOT_IMPLEMENTED", "This function is not supported on this system."},
-    {121, "ERROR_SEM_TIMEOUT", "The semaphore timeout period has expired."},
-    {122, "ERROR_INSUFFICIENT_BUFFER", "The data area passed to a system call is too small."},
-    {123, "ERROR_INVALID_NAME", "The filename, directory name, or volume label syntax is incorrect."},
-    {131, "ERROR_NEGATIVE_SEEK", "An attempt was made to move the file pointer before the beginning of the file."},
-    {145, "ERROR_DIR_NOT_EMPTY", "The directory is not empty."},
-    {148, "ERROR_PATH_BUSY", "The path specified cannot be used at this time."},
-    {158, "ERROR_NOT_LOCKED", "The segment is already unlocked."},
-    {161, "ERROR_BAD_PATHNAME", "The specified path is invalid."},
-    {167, "ERROR_LOCK_FAILED", "Unable to lock a region of a file."},
-    {170, "ERROR_BUSY", "The requested resource is in use."},
-    {183, "ERROR_ALREADY_EXISTS", "Cannot create a file when that file already exists."},
-    {206, "ERROR_FILENAME_EXCED_RANGE", "The filename or extension is too long."},
-    {223, "ERROR_FILE_TOO_LARGE", "The file size exceeds the limit allowed and cannot be saved."},
-    {267, "ERROR_DIRECTORY", "The directory name is invalid."},
-    {997, "ERROR_IO_PENDING", "Overlapped I/O operation is in progress."},
-    {1222, "ERROR_NO_NETWORK", "The network is not present or not started."},
-    {1223, "ERROR_CANCELLED", "The operation was canceled by the user."},
-    {1231, "ERROR_NETWORK_UNREACHABLE", "The network location cannot be reached."},
-    {1326, "ERROR_LOGON_FAILURE", "The user name or password is incorrect."},
-    {1921, "ERROR_CANT_RESOLVE_FILENAME", "The name of the file cannot be resolved by the system."},
-    {2250, "ERROR_NOT_CONNECTED", "This network connection does not exist."},
-};
-
-const KnownError* findError(std::uint32_t code) {
-    for (const KnownError& known : knownErrors) {
-        if (known.code == code) return &known;
-    }
-    return nullptr;
-}
-
 double secondsNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -226,21 +148,35 @@ void requestCancel() { cancelFlag.store(true); }
 bool cancelRequested() { return cancelFlag.load(); }
 void resetCancel() { cancelFlag.store(false); }
 
-// Every name winerror.h gives, by code (made by the build from mingw-w64's header).
-struct ErrorName {
+// Every Win32 code's name (from mingw-w64's winerror.h) and text (from a Win32 message table:
+// Wine's kernelbase.dll), both made by the build.
+struct CodeText {
     std::uint32_t code;
-    const char* name;
+    const char* text;
 };
-const ErrorName allErrorNames[] = {
+const CodeText errorNames[] = {
 #include "ErrorNames.inc"
 };
+const CodeText errorTexts[] = {
+#include "ErrorMessages.inc"
+};
+
+template <std::size_t N>
+const char* lookUp(const CodeText (&table)[N], std::uint32_t code) {
+    for (const CodeText& entry : table) {
+        if (entry.code == code) return entry.text;
+    }
+    return nullptr;
+}
 
 std::string errorName(std::uint32_t code) {
-    if (const KnownError* known = findError(code)) return known->name;
-    for (const ErrorName& entry : allErrorNames) {
-        if (entry.code == code) return entry.name;
-    }
-    return "ERROR_" + std::to_string(code);
+    const char* name = lookUp(errorNames, code);
+    return name ? name : "ERROR_" + std::to_string(code);
+}
+
+std::string tableMessage(std::uint32_t code) {
+    const char* text = lookUp(errorTexts, code);
+    return text ? text : "";
 }
 
 std::string errorMessage(std::uint32_t code) {
@@ -251,8 +187,8 @@ std::string errorMessage(std::uint32_t code) {
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
     if (length > 0) return std::string(text, length);
 #endif
-    const KnownError* known = findError(code);
-    return known ? known->message : "Win32 error " + std::to_string(code) + " (not in gridctl's table of codes).";
+    const std::string fromTable = tableMessage(code);
+    return fromTable.empty() ? "Win32 error " + std::to_string(code) + " (no text in the message table)." : fromTable;
 }
 
 nlohmann::json errorJson(std::uint32_t code) {
