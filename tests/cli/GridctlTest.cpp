@@ -1,11 +1,12 @@
 // gridctl run in-process on a scratch share: each row one invocation, checked by exit code, a piece
 // of its output and, for --json, a field of the parsed document (every failure also for the one
-// shape of a failure).
+// shape of a failure). The documented examples run the program itself, a process each.
 
 #include <algorithm>
 #include <regex>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -21,6 +22,16 @@
 
 #include "Gridctl.h"
 #include "TestShare.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 namespace {
 
@@ -91,8 +102,88 @@ std::string readLocal(const std::string& name) {
 
 bool localExists(const std::string& name) { return static_cast<bool>(std::ifstream(name)); }
 
+// The gridctl program beside this test program, run in a process of its own as an operator runs it
+// (its handlers built afresh, so its retry options act from the first call), with no input.
+Result runProgram(const std::vector<std::string>& args) {
+    const std::string out = local("child.out"), err = local("child.err");
+    std::vector<std::string> argv = {"gridctl", "--log", local("test.log")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int rc = -1;
+#if defined(_WIN32)
+    char self[MAX_PATH];
+    EXPECT_NE(0u, GetModuleFileNameA(nullptr, self, sizeof self));
+    const std::string program = boost::filesystem::path(self).parent_path().string() + "\\gridctl.exe";
+    // Quoted as the C runtime splits a command line: backslashes count only before a quote.
+    std::string command;
+    for (const std::string& arg : argv) {
+        command += " \"";
+        std::size_t backslashes = 0;
+        for (const char c : arg) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            command.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+            backslashes = 0;
+            command += c;
+        }
+        command.append(2 * backslashes, '\\');
+        command += '"';
+    }
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const auto file = [&](const char* name, DWORD access, DWORD disposition) {
+        return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, disposition, 0, nullptr);
+    };
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = file("NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = file(out.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = file(err.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(program.c_str(), &command[1], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        DWORD code = 1;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        rc = static_cast<int>(code);
+    } else {
+        ADD_FAILURE() << "CreateProcess " << program << ": error " << GetLastError();
+    }
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
+#else
+    const std::string program = boost::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/gridctl";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(&arg[0]);
+    pointers.push_back(nullptr);
+    pid_t child = -1;
+    const int failed = posix_spawn(&child, program.c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (failed) {
+        ADD_FAILURE() << "posix_spawn " << program << ": " << std::strerror(failed);
+    } else if (waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        rc = WEXITSTATUS(status);
+    }
+#endif
+    // A Windows program's text output ends its lines in CR LF.
+    const auto text = [](const std::string& name) {
+        std::string content = readLocal(name);
+        content.erase(std::remove(content.begin(), content.end(), '\r'), content.end());
+        return content;
+    };
+    return {rc, text(out), text(err)};
+}
+
 const char* const localFiles[] = {"local.txt", "copy.txt", "faulty.bin", "clean.bin", "settings.db", "test.log",
-                                  "big.bin",   "back.bin", "binary.bin", "back",      "docs"};
+                                  "big.bin",   "back.bin", "binary.bin", "back",      "docs",   "child.out", "child.err"};
 
 class GridctlTest : public gridtest::TestShare {
   protected:
@@ -432,7 +523,7 @@ TEST_F(GridctlTest, EveryDocumentedExampleRunsOnAShare) {
                 EXPECT_EQ(gridctl::parseArguments(words, out, err), gridctl::parsedToRun) << err.str();
                 continue;
             }
-            const Result result = gridctl(args, dir());
+            const Result result = runProgram(args);
             EXPECT_EQ(result.rc, example.rc) << result.out << result.err;
             std::istringstream lines(result.out + result.err);
             std::string got;
