@@ -141,8 +141,7 @@ Result runProgram(const std::vector<std::string>& args) {
     startup.hStdOutput = file(out.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = file(err.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
     PROCESS_INFORMATION process = {};
-    if (CreateProcessA(program.c_str(), &command[1], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    if (CreateProcessA(program.c_str(), &command[1], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         DWORD code = 1;
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &code);
@@ -182,8 +181,9 @@ Result runProgram(const std::vector<std::string>& args) {
     return {rc, text(out), text(err)};
 }
 
-const char* const localFiles[] = {"local.txt", "copy.txt", "faulty.bin", "clean.bin", "settings.db", "test.log",
-                                  "big.bin",   "back.bin", "binary.bin", "back",      "docs",   "child.out", "child.err"};
+const char* const localFiles[] = {"local.txt", "copy.txt",  "faulty.bin", "clean.bin",  "settings.db",
+                                  "test.log",  "big.bin",   "back.bin",   "binary.bin", "back",
+                                  "docs",      "child.out", "child.err"};
 
 class GridctlTest : public gridtest::TestShare {
   protected:
