@@ -185,7 +185,8 @@ void BM_FillDirectory_Posix(benchmark::State& state) {
     mkdir(dir.c_str(), 0777);
     for (auto _ : state) {
         for (int i = 0; i < files; ++i) {
-            const int fd = open((dir + "/f" + std::to_string(i) + ".dat").c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+            const int fd =
+                open((dir + "/f" + std::to_string(i) + ".dat").c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
             if (fd < 0 || write(fd, kKiB.data(), kKiB.size()) != static_cast<ssize_t>(kKiB.size())) std::abort();
             close(fd);
         }
@@ -206,7 +207,8 @@ void BM_FillDirectory_Win32(benchmark::State& state) {
             HANDLE h = CreateFileA(unc("batch-win32\\f" + std::to_string(i) + ".dat").c_str(), GENERIC_WRITE, 0,
                                    nullptr, CREATE_NEW, 0, nullptr);
             DWORD written = 0;
-            if (h == INVALID_HANDLE_VALUE || !WriteFile(h, kKiB.data(), static_cast<DWORD>(kKiB.size()), &written, nullptr)) {
+            if (h == INVALID_HANDLE_VALUE ||
+                !WriteFile(h, kKiB.data(), static_cast<DWORD>(kKiB.size()), &written, nullptr)) {
                 std::abort();
             }
             CloseHandle(h);

@@ -45,9 +45,7 @@ struct FileObject : HandleObject {
         fd = -1;
         return rc == 0 || errno == EINTR ? 0 : errno;
     }
-    int pinningFd(dev_t dev) const override {
-        return key.dev == dev && !(access.share & FILE_SHARE_DELETE) ? fd : -1;
-    }
+    int pinningFd(dev_t dev) const override { return key.dev == dev && !(access.share & FILE_SHARE_DELETE) ? fd : -1; }
     int fd = -1;
     // Where a write-only handle keeps its kernel locks: the kernel takes a shared lock only on a
     // descriptor that may read, so such a handle reopens its file for reading and writing once,

@@ -116,7 +116,10 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
             }
         }
         if (fd < 0 && !err) {
-            err = e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : e == ENOTDIR ? DWORD(ERROR_DIRECTORY) : e == ENOENT ? DWORD(ERROR_PATH_NOT_FOUND) : win32FromErrno(e, ErrnoContext::Path);
+            err = e == EXDEV     ? DWORD(ERROR_ACCESS_DENIED)
+                  : e == ENOTDIR ? DWORD(ERROR_DIRECTORY)
+                  : e == ENOENT  ? DWORD(ERROR_PATH_NOT_FOUND)
+                                 : win32FromErrno(e, ErrnoContext::Path);
         }
         if (err == ERROR_INVALID_NAME) err = ERROR_DIRECTORY;  // the "directory" is a file
         if (err == ERROR_FILE_NOT_FOUND) err = ERROR_PATH_NOT_FOUND;
@@ -146,7 +149,9 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
         }
         // A link that leads out of the share is refused, as every call refuses it.
         if (!e) e = describe(*f, name.c_str(), findFileData);
-        if (e) return fail(INVALID_HANDLE_VALUE, e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(e, ErrnoContext::Path));
+        if (e)
+            return fail(INVALID_HANDLE_VALUE,
+                        e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(e, ErrnoContext::Path));
         closedir(f->dir);
         f->dir = nullptr;
         return insertHandle(std::move(f));

@@ -136,7 +136,7 @@ std::string currentName(const ProcPath& link) {
     char buf[4096];
     const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
     return n > 0 && static_cast<std::size_t>(n) < sizeof buf ? std::string(buf, static_cast<std::size_t>(n))
-                                                              : std::string();
+                                                             : std::string();
 }
 
 }  // namespace

@@ -80,8 +80,7 @@ void closure(const char* kinds, std::size_t plen, std::size_t nlen, char c, std:
 }
 
 // The positions reached from `active` by taking `c`; `lastDot`: it is the name's last dot.
-void step(const char* pat, const char* kinds, std::size_t plen, char c, bool lastDot, const char* active,
-          char* next) {
+void step(const char* pat, const char* kinds, std::size_t plen, char c, bool lastDot, const char* active, char* next) {
     std::memset(next, 0, plen + 1);
     for (std::size_t p = 0; p < plen; ++p) {
         if (!active[p]) continue;

@@ -442,7 +442,9 @@ DWORD resolveEntry(const Target& target, Entry* entry, bool lastMissing) {
     return 0;
 }
 
-int openEntry(const Entry& entry, int flags, mode_t mode) { return openBeneath(*entry.share, entry.rel.c_str(), flags, mode); }
+int openEntry(const Entry& entry, int flags, mode_t mode) {
+    return openBeneath(*entry.share, entry.rel.c_str(), flags, mode);
+}
 
 int openExisting(const Target& target, int flags, DWORD* error) {
     int fd = openTarget(target, flags);

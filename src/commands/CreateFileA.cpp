@@ -43,8 +43,8 @@ void CreateFileA::applyWriteThrough() {
 
 std::int32_t CreateFileA::readWriteThroughSetting() {
     std::int32_t value = writeThroughDefault;
-    StravoStorageApi::readGlobalSetting(StaticSingleton::CStaticSingleton<GlobalConfig>::instance(),
-                                        writeThroughKey, value, value);
+    StravoStorageApi::readGlobalSetting(StaticSingleton::CStaticSingleton<GlobalConfig>::instance(), writeThroughKey,
+                                        value, value);
     return value;
 }
 

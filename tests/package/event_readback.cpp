@@ -52,15 +52,15 @@ int main(int argc, char** argv) {
     const HMODULE module = LoadLibraryExA(messageFile, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     const char* inserts[] = {events.back().text.c_str(), nullptr};
     char text[1024] = {};
-    const DWORD length = module ? FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
-                                                 0, 0, text, sizeof text,
-                                                 reinterpret_cast<va_list*>(const_cast<char**>(inserts)))
-                                : 0;
+    const DWORD length =
+        module ? FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0, text,
+                                sizeof text, reinterpret_cast<va_list*>(const_cast<char**>(inserts)))
+               : 0;
     std::printf("reported by: %s\nmessage file: %s\nevent: %s", loaded, messageFile, text);
     const bool sameFile = lstrcmpiA(loaded, messageFile) == 0;
     const bool sameText = length > 0 && events.back().text + "\r\n" == text;
     if (!sameFile) std::fprintf(stderr, "the message file is not the DLL that reported the event\n");
-    if (!sameText) std::fprintf(stderr, "the event reads back as \"%s\", reported as \"%s\"\n", text,
-                                events.back().text.c_str());
+    if (!sameText)
+        std::fprintf(stderr, "the event reads back as \"%s\", reported as \"%s\"\n", text, events.back().text.c_str());
     return sameFile && sameText ? 0 : 1;
 }

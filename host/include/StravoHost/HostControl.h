@@ -95,8 +95,8 @@ STRAVOHOST_API std::vector<const void*> verifiedMoveAttempts();
 
 // Back to the state the environment configured: no capture, captured lines and events dropped,
 // trace, module, log destination and settings files as at start, node-local keys from the
-// environment, no injected failures (verified moves included, their record emptied), real sleep, no in-memory settings. Stores are not emptied
-// (see clearAllSettings).
+// environment, no injected failures (verified moves included, their record emptied), real sleep, no in-memory settings.
+// Stores are not emptied (see clearAllSettings).
 STRAVOHOST_API void resetToDefaults();
 
 }  // namespace StravoHostControl

@@ -245,8 +245,8 @@ GRIDPLATFORM_API BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove
                                        DWORD moveMethod);
 GRIDPLATFORM_API DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 GRIDPLATFORM_API BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
-GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
-                                 DWORD bytesToLockHigh, LPOVERLAPPED overlapped);
+GRIDPLATFORM_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesToLockLow, DWORD bytesToLockHigh,
+                                 LPOVERLAPPED overlapped);
 GRIDPLATFORM_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesToUnlockLow, DWORD bytesToUnlockHigh,
                                    LPOVERLAPPED overlapped);
 GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);
@@ -259,8 +259,7 @@ GRIDPLATFORM_API BOOL DeleteFileA(LPCSTR fileName);
 GRIDPLATFORM_API BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 GRIDPLATFORM_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 GRIDPLATFORM_API DWORD GetFileAttributesA(LPCSTR fileName);
-GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId,
-                                           LPVOID fileInformation);
+GRIDPLATFORM_API BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId, LPVOID fileInformation);
 GRIDPLATFORM_API BOOL SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes);
 GRIDPLATFORM_API BOOL GetDiskFreeSpaceA(LPCSTR rootPathName, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
                                         LPDWORD numberOfFreeClusters, LPDWORD totalNumberOfClusters);
