@@ -508,10 +508,15 @@ TEST_F(GridctlTest, EveryDocumentedExampleRunsOnAShare) {
     boost::filesystem::copy_file(std::string(GRID_SOURCE_DIR) + "/README.md", work + "/README.md");
     ASSERT_EQ(gridctl({"put", local("local.txt"), gridtest::shareRoot() + "\\a.bin"}, dir()).rc, 0);
     boost::filesystem::current_path(work);
-    // Registering the event source changes the machine's registry (an administrator's change, made
-    // under Wine by the package label's event-source test): parsed only.
-    const std::vector<std::string> notRun = {"gridctl event-source install", "gridctl event-source status",
-                                             "gridctl event-source uninstall"};
+    const std::string eventSource = "gridctl event-source ";
+#if defined(_WIN32)
+    // Registering the event source writes the registry of the prefix in which the package label's
+    // event-source test runs these commands at the same time: parsed only.
+    const bool runsEventSource = false;
+#else
+    // On Linux each of them says that syslog needs no registration, and exits with 2.
+    const bool runsEventSource = true;
+#endif
     int count = 0;
     for (const char* doc : {"README.md", "docs/gridctl.md"}) {
         for (const Example& example : examples(doc)) {
@@ -519,12 +524,13 @@ TEST_F(GridctlTest, EveryDocumentedExampleRunsOnAShare) {
             ++count;
             const std::vector<std::string> words = shellWords(example.line), args(words.begin() + 1, words.end());
             std::ostringstream out, err;
-            if (std::find(notRun.begin(), notRun.end(), example.line) != notRun.end()) {
+            const bool ofEventSource = example.line.compare(0, eventSource.size(), eventSource) == 0;
+            if (ofEventSource && !runsEventSource) {
                 EXPECT_EQ(gridctl::parseArguments(words, out, err), gridctl::parsedToRun) << err.str();
                 continue;
             }
             const Result result = runProgram(args);
-            EXPECT_EQ(result.rc, example.rc) << result.out << result.err;
+            EXPECT_EQ(result.rc, ofEventSource ? 2 : example.rc) << result.out << result.err;
             std::istringstream lines(result.out + result.err);
             std::string got;
             for (const std::string& expected : example.output) {
