@@ -120,8 +120,9 @@ int parseAndRun(const std::vector<std::string>& args, std::ostream& out, std::os
     app.add_flag("--json", session.json, "print every result and failure as one JSON document on stdout");
     app.add_option("--log", session.logFile,
                    "append the library's log lines to this file (default: gridctl.log in the user's state "
-                   "directory, else in the temporary directory; here " +
-                       defaultLogFile() + ")")
+                   "directory, else in the temporary directory" +
+                       // This machine's default on a terminal; not in a man page made on another.
+                       (terminal ? "; here " + defaultLogFile() : std::string()) + ")")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("-v,--verbose", options.verbose, "print the library's log lines on stderr too");
     app.add_flag("-q,--quiet", options.quiet, "print errors only: no waiting line, progress or notes");
