@@ -20,6 +20,7 @@
 #include <GridApi/FaultInjector.h>
 #include <GridApi/SystemCalls.h>
 
+#include "FreshProcess.h"
 #include "Gridctl.h"
 #include "TestShare.h"
 
@@ -135,22 +136,11 @@ Result runProgram(const std::vector<std::string>& args) {
         return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, disposition, 0, nullptr);
     };
     STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = file("NUL", GENERIC_READ, OPEN_EXISTING);
     startup.hStdOutput = file(out.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = file(err.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(program.c_str(), &command[1], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        DWORD code = 1;
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        rc = static_cast<int>(code);
-    } else {
-        ADD_FAILURE() << "CreateProcess " << program << ": error " << GetLastError();
-    }
+    rc = gridtest::runToEnd(program, command.substr(1), startup);
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
 #else
     const std::string program = boost::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/gridctl";

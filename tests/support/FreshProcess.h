@@ -26,6 +26,26 @@
 
 namespace gridtest {
 
+#if defined(_WIN32)
+// Starts a program with the given command line (standard handles as the startup information says)
+// and answers its exit code once it ends, or -1 (with a test failure) when it cannot be started.
+inline int runToEnd(const std::string& program, std::string command, const STARTUPINFOA& startup) {
+    STARTUPINFOA info = startup;
+    info.cb = sizeof info;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &info, &process)) {
+        ADD_FAILURE() << "CreateProcess " << program << ": error " << GetLastError();
+        return -1;
+    }
+    DWORD code = 1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+#endif
+
 inline bool inFreshProcess(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string test = std::string(info->test_suite_name()) + "." + info->name();
@@ -40,22 +60,9 @@ inline bool inFreshProcess(const std::vector<std::pair<std::string, std::string>
     std::string command = "\"" + std::string(program) + "\" " + filter;
     SetEnvironmentVariableA(marker, test.c_str());
     for (const auto& variable : environment) SetEnvironmentVariableA(variable.first.c_str(), variable.second.c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    const BOOL started =
-        CreateProcessA(program, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    status = runToEnd(program, command, STARTUPINFOA{});
     SetEnvironmentVariableA(marker, nullptr);
     for (const auto& variable : environment) SetEnvironmentVariableA(variable.first.c_str(), nullptr);
-    EXPECT_TRUE(started) << "CreateProcess: error " << GetLastError();
-    if (started) {
-        DWORD code = 1;
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        status = static_cast<int>(code);
-    }
 #else
     std::fflush(nullptr);
     const pid_t child = fork();
