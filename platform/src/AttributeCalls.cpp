@@ -16,16 +16,12 @@ namespace {
 DWORD statName(const Target& t, FileInfo* info, DWORD* stored = nullptr) {
     int e = statTarget(t, true, info, stored);
     if (e == 0) return 0;
-    if (e == EXDEV) return ERROR_ACCESS_DENIED;
     if (e != ENOENT && e != ENOTDIR) return pathError(e);
     Entry entry;
     if (const DWORD err = resolveEntry(t, &entry)) return err;
     if (!entry.exists) return ERROR_FILE_NOT_FOUND;
     const Fd fd(openEntry(entry, O_PATH | O_CLOEXEC));
-    if (!fd)
-        return errno == EXDEV    ? DWORD(ERROR_ACCESS_DENIED)
-               : errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND)
-                                 : pathError(errno);
+    if (!fd) return errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : pathError(errno);
     if ((e = statFd(fd.get(), info))) return pathError(e);
     if (stored) *stored = storedAttributes(fd.get(), nullptr, *info);
     return 0;

@@ -162,10 +162,9 @@ int kernelLockFd(FileObject& f) {
     return f.lockFd >= 0 ? f.lockFd : f.fd;
 }
 
-// The error of an open: a name leading out of the share, or a pipe or socket nobody reads, is refused.
-DWORD openError(int err) {
-    return err == EXDEV || err == ENXIO ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(err, ErrnoContext::Path);
-}
+// The error of an open: a name leading out of the share (the path column answers 5 for it), or a
+// pipe or socket nobody reads, is refused.
+DWORD openError(int err) { return err == ENXIO ? DWORD(ERROR_ACCESS_DENIED) : pathError(err); }
 
 HANDLE openFailed(int fd, DWORD code) {
     if (fd >= 0) ::close(fd);

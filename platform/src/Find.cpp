@@ -116,10 +116,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
             }
         }
         if (fd < 0 && !err) {
-            err = e == EXDEV     ? DWORD(ERROR_ACCESS_DENIED)
-                  : e == ENOTDIR ? DWORD(ERROR_DIRECTORY)
-                  : e == ENOENT  ? DWORD(ERROR_PATH_NOT_FOUND)
-                                 : win32FromErrno(e, ErrnoContext::Path);
+            err = e == ENOTDIR ? DWORD(ERROR_DIRECTORY) : e == ENOENT ? DWORD(ERROR_PATH_NOT_FOUND) : pathError(e);
         }
         if (err == ERROR_INVALID_NAME) err = ERROR_DIRECTORY;  // the "directory" is a file
         if (err == ERROR_FILE_NOT_FOUND) err = ERROR_PATH_NOT_FOUND;
@@ -130,7 +127,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
     if (!f->dir) {
         const int e = errno;
         ::close(fd);
-        return fail(INVALID_HANDLE_VALUE, win32FromErrno(e, ErrnoContext::Path));
+        return fail(INVALID_HANDLE_VALUE, pathError(e));
     }
 
     if (f->pattern.find_first_of(kWildcards) == std::string::npos) {
@@ -149,9 +146,7 @@ GRIDPLATFORM_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findF
         }
         // A link that leads out of the share is refused, as every call refuses it.
         if (!e) e = describe(*f, name.c_str(), findFileData);
-        if (e)
-            return fail(INVALID_HANDLE_VALUE,
-                        e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : win32FromErrno(e, ErrnoContext::Path));
+        if (e) return fail(INVALID_HANDLE_VALUE, pathError(e));
         closedir(f->dir);
         f->dir = nullptr;
         return insertHandle(std::move(f));

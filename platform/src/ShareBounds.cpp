@@ -359,9 +359,7 @@ int openParentWithoutCase(const ShareDir& share, const std::string_view* parts, 
         }
         if (fd < 0) {
             const int e = errno;
-            *error = e == EXDEV                    ? DWORD(ERROR_ACCESS_DENIED)
-                     : e == ENOENT || e == ENOTDIR ? DWORD(ERROR_PATH_NOT_FOUND)
-                                                   : pathError(e);
+            *error = e == ENOENT || e == ENOTDIR ? DWORD(ERROR_PATH_NOT_FOUND) : pathError(e);
             return -1;
         }
         current = Fd(fd);
@@ -399,7 +397,6 @@ DWORD resolveEntry(const Target& target, Entry* entry, bool lastMissing) {
         int fd = openBeneath(share, entry->rel.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             const int e = errno;
-            if (e == EXDEV) return ERROR_ACCESS_DENIED;
             if (e != ENOENT && e != ENOTDIR) return pathError(e);
             if (!scan) return ERROR_PATH_NOT_FOUND;
             DWORD error = 0;
@@ -464,7 +461,7 @@ int openExisting(const Target& target, int flags, DWORD* error) {
         if (fd >= 0) return fd;
         e = errno;
     }
-    *error = e == EXDEV ? DWORD(ERROR_ACCESS_DENIED) : e == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : pathError(e);
+    *error = e == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : pathError(e);
     return -1;
 }
 
