@@ -72,6 +72,7 @@ TEST_F(CreateFileTest, ShareModesConflictAsOnWindows) {
         {"readers sharing read", R, SR, R, SR, true},
         {"writer after a reader not sharing write", R, SR, W, SR | SW, false},
         {"reader after a writer sharing nothing", W, 0, R, SR | SW | SD, false},
+        {"reader denying read to a reader", R, SR | SW | SD, R, 0, false},
         {"reader denying write to a writer", W, SR | SW | SD, R, SR, false},
         {"delete access after a reader not sharing delete", R, SR | SW, D, SR | SW | SD, false},
         {"delete access after a reader sharing delete", R, SR | SW | SD, D, SR | SW | SD, true},
