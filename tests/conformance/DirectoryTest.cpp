@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -48,19 +49,14 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
         {"*", all, ERROR_NO_MORE_FILES, false},
         {"*.*", all, ERROR_NO_MORE_FILES, false},
         {"*.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
-        {"*.TXT", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
         {"?.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
-        {"ab?", {"abc"}, ERROR_NO_MORE_FILES, false},
         {"abc.*", {"abc", "abc.d"}, ERROR_NO_MORE_FILES, false},
-        {"*.gz", {"x.tar.gz"}, ERROR_NO_MORE_FILES, false},
         {"x*z", {"x.tar.gz"}, ERROR_NO_MORE_FILES, false},
         {"A.TXT", {"a.txt"}, ERROR_NO_MORE_FILES, false},
         {"abc.", {"abc"}, ERROR_NO_MORE_FILES, false},
-        {"sub", {"Sub"}, ERROR_NO_MORE_FILES, false},
         // "*." finds the names without an extension; Wine ignores a trailing dot and finds all.
         {"*.", {".", "..", "abc", "Sub"}, ERROR_NO_MORE_FILES, true},
         {"nomatch*", {}, ERROR_FILE_NOT_FOUND, false},
-        {"missing.txt", {}, ERROR_FILE_NOT_FOUND, false},
         {"missing\\*", {}, ERROR_PATH_NOT_FOUND, false},
         // A file searched as a directory: Wine answers 123.
         {"a.txt\\*", {}, ERROR_DIRECTORY, true},
@@ -79,17 +75,11 @@ TEST_F(DirectoryTest, FindTakesDosWildcards) {
         {
             {"<.txt", {"a.txt", "ab.txt", "b.c.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
             {"a>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, true, {"ab.txt"}, ERROR_NO_MORE_FILES},
-            {"a>>.txt", {"a.txt", "ab.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
-            {">>>", {"abc"}, ERROR_NO_MORE_FILES, false},
             {"<", {"abc", "noext"}, ERROR_NO_MORE_FILES, true, {}, none},
-            {"<.<", {".", "..", "a.txt", "ab.txt", "b.c.txt", "x.y.z"}, ERROR_NO_MORE_FILES, true, {}, none},
             {"x\"y\"z", {"x.y.z"}, ERROR_NO_MORE_FILES, true, {}, none},
             {"noext\"", {"noext"}, ERROR_NO_MORE_FILES, true, {}, none},
-            {"abc\"*", {"abc"}, ERROR_NO_MORE_FILES, true, {}, none},
-            {"a\"txt", {"a.txt"}, ERROR_NO_MORE_FILES, true, {}, none},
             {"x\"y", {}, ERROR_FILE_NOT_FOUND, false},
             {"a|*", {}, ERROR_FILE_NOT_FOUND, false},
-            {"|", {}, ERROR_FILE_NOT_FOUND, false},
         },
         WineDifference::DosWildcards);
 }
@@ -126,74 +116,72 @@ TEST_F(DirectoryTest, ARecursiveRemovalOfAShareRootRemovesNothing) {
     const std::string share = gridtest::shareRoot();
     const std::string mine = dir().substr(share.size() + 1);
     const std::string bare = share.substr(2);  // gridtest\share
-    std::string upper = share;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string slashes = share;
     for (char& c : slashes) c = c == '\\' ? '/' : c;
+    // One spelling per way of reading it (the attack table tries them all on the Linux build).
     for (const std::string& name :
-         {share, share + "\\", share + "\\.", share + "\\" + mine + "\\..", share + "\\...", share + "\\ ",
-          share + "\\..", "\\\\?\\UNC\\" + bare + "\\..", slashes + "/./", upper + "\\."}) {
+         {share, share + "\\" + mine + "\\..", "\\\\?\\UNC\\" + bare + "\\..", slashes + "/./"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryTreeA(name.c_str()); }), failsWith(ERROR_ACCESS_DENIED));
         EXPECT_EQ(readFile(path("kept")), "x");
     }
 }
 
+// The creating and removing calls in order on one tree, one row per answer each call gives.
 TEST_F(DirectoryTest, CreateAndRemoveDirectories) {
     ASSERT_TRUE(writeFile(path("file"), "x"));
-    const Outcome existing = differs(Difference::CreateDirectoryOnExisting, failsWith(ERROR_ALREADY_EXISTS),
-                                     succeedsWith(ERROR_ALREADY_EXISTS));
-    expectEach(
-        {
-            {"create new", path("d"), kOk},
-            {"create existing", path("d"), existing},
-            {"create existing in another case", path("D"), existing},
-            {"create over a file", path("file"), existing},
-            {"create below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
-            {"create nested", path("d\\e"), kOk},
-            {"create with an invalid name", path("a|b"), failsWith(ERROR_INVALID_NAME)},
-        },
-        [](const char* p) { return CreateDirectoryA(p, nullptr); });
+    for (const char* d : {"open", "ro", "hidden"}) ASSERT_TRUE(CreateDirectoryA(path(d).c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesA(path("ro").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(path("hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    HandleCloser open{openFile(path("open"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS)};
+    ASSERT_NE(open.h, INVALID_HANDLE_VALUE);
     std::wstring wide(dir().begin(), dir().end());
     wide += L"\\wide";
-    EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), kOk);
-    EXPECT_EQ(outcomeOf([&] { return CreateDirectoryW(wide.c_str(), nullptr); }), existing);
-    EXPECT_TRUE(PathIsDirectoryA(path("wide").c_str()));
-
-    expectEach(
-        {
-            {"remove not empty", path("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
-            {"remove empty", path("d\\e"), kOk},
-            {"remove missing", path("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
-            {"remove below a missing parent", path("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
-            {"remove a file", path("file"), failsWith(ERROR_DIRECTORY)},
-            {"remove emptied", path("D"), kOk},
-        },
-        RemoveDirectoryA);
+    const auto create = [this](const char* name) {
+        return [this, name] { return CreateDirectoryA(path(name).c_str(), nullptr); };
+    };
+    const auto remove = [this](const char* name) {
+        return [this, name] { return RemoveDirectoryA(path(name).c_str()); };
+    };
+    const auto erase = [this](const char* name) { return [this, name] { return DeleteFileA(path(name).c_str()); }; };
+    const Outcome existing = differs(Difference::CreateDirectoryOnExisting, failsWith(ERROR_ALREADY_EXISTS),
+                                     succeedsWith(ERROR_ALREADY_EXISTS));
+    struct Row {
+        const char* name;
+        std::function<BOOL()> call;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"create new", create("d"), kOk},
+        {"create existing", create("d"), existing},
+        {"create existing in another case", create("D"), existing},
+        {"create over a file", create("file"), existing},
+        {"create below a missing parent", create("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+        {"create nested", create("d\\e"), kOk},
+        {"create with an invalid name", create("a|b"), failsWith(ERROR_INVALID_NAME)},
+        {"create wide", [&] { return CreateDirectoryW(wide.c_str(), nullptr); }, kOk},
+        {"create wide, existing", [&] { return CreateDirectoryW(wide.c_str(), nullptr); }, existing},
+        {"remove not empty", remove("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
+        {"remove empty", remove("d\\e"), kOk},
+        {"remove missing", remove("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
+        {"remove below a missing parent", remove("missing\\d"), failsWith(ERROR_PATH_NOT_FOUND)},
+        {"remove a file", remove("file"), failsWith(ERROR_DIRECTORY)},
+        {"remove emptied, in another case", remove("D"), kOk},
+        {"remove one open without share delete", remove("open"), failsWith(ERROR_SHARING_VIOLATION)},
+        // A folder whose read-only attribute is set is not removed (WineDifference::ReadOnlyFolderRemoved).
+        {"remove read-only", remove("ro"),
+         wineOr(WineDifference::ReadOnlyFolderRemoved, failsWith(ERROR_ACCESS_DENIED), kOk)},
+        {"delete a directory", erase("hidden"), failsWith(ERROR_ACCESS_DENIED)},
+        {"remove hidden", remove("hidden"), kOk},
+        {"delete a file, in another case", erase("FILE"), kOk},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(outcomeOf(row.call), row.expected);
+    }
     EXPECT_FALSE(exists(path("d")));
-    EXPECT_TRUE(exists(path("file")));
-}
-
-TEST_F(DirectoryTest, RemoveDirectoryOfAnOpenDirectoryNeedsShareDelete) {
-    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
-    HandleCloser h{openFile(path("d"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), failsWith(ERROR_SHARING_VIOLATION));
-    ASSERT_TRUE(h.close());
-    EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
-}
-
-TEST_F(DirectoryTest, DeleteFileRemovesFilesOnly) {
-    ASSERT_TRUE(writeFile(path("f"), "x"));
-    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
-    expectEach(
-        {
-            {"a file, in another case", path("F"), kOk},
-            {"the file again", path("f"), failsWith(ERROR_FILE_NOT_FOUND)},
-            {"a directory", path("d"), failsWith(ERROR_ACCESS_DENIED)},
-        },
-        DeleteFileA);
+    EXPECT_TRUE(exists(path("wide")));
 }
 
 TEST_F(DirectoryTest, CopyFileCopiesDataAttributesAndTimes) {
@@ -256,7 +244,6 @@ TEST_F(DirectoryTest, MoveFileExRenamesAndReplaces) {
         {"onto an existing file", path("a"), path("b"), 0, failsWith(ERROR_ALREADY_EXISTS)},
         {"onto an existing file in another case", path("a"), path("B"), 0, failsWith(ERROR_ALREADY_EXISTS)},
         {"replacing an existing file", path("a"), path("b"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, kOk},
-        {"a missing file", path("a"), path("c"), 0, failsWith(ERROR_FILE_NOT_FOUND)},
         {"into a missing directory", path("b"), path("missing\\b"), 0, failsWith(ERROR_PATH_NOT_FOUND)},
         {"replacing a directory", path("b"), path("d"), MOVEFILE_REPLACE_EXISTING, failsWith(ERROR_ACCESS_DENIED)},
         {"into a directory", path("b"), path("d\\b"), MOVEFILE_COPY_ALLOWED, kOk},
@@ -302,38 +289,10 @@ TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {
 
     // A number of its own still needs a folder that is one: 267 for a file or a missing folder.
     ASSERT_TRUE(writeFile(path("file"), "x"));
-    for (const std::string& folder : {path("file"), path("missing"), path("missing\\deeper")}) {
+    for (const std::string& folder : {path("file"), path("missing")}) {
         SCOPED_TRACE(folder);
         EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(folder.c_str(), "grd", 0xABC, fixed) != 0; }),
                   failsWith(ERROR_DIRECTORY));
-    }
-}
-
-// A folder whose read-only attribute is set is not removed until the attribute is cleared.
-TEST_F(DirectoryTest, RemoveDirectoryRefusesAReadOnlyFolder) {
-    struct Row {
-        const char* name;
-        DWORD attributes;
-        Outcome removed;
-        bool wineDiffers;  // WineDifference::ReadOnlyFolderRemoved
-    };
-    const Row rows[] = {
-        {"read-only", FILE_ATTRIBUTE_READONLY, failsWith(ERROR_ACCESS_DENIED), true},
-        {"read-only and hidden", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, failsWith(ERROR_ACCESS_DENIED), true},
-        {"hidden", FILE_ATTRIBUTE_HIDDEN, kOk, false},
-        {"normal", FILE_ATTRIBUTE_NORMAL, kOk, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
-        ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), row.attributes));
-        const Outcome expected =
-            row.wineDiffers ? wineOr(WineDifference::ReadOnlyFolderRemoved, row.removed, kOk) : row.removed;
-        EXPECT_EQ(outcomeOf([&] { return RemoveDirectoryA(path("d").c_str()); }), expected);
-        if (exists(path("d"))) {
-            ASSERT_TRUE(SetFileAttributesA(path("d").c_str(), FILE_ATTRIBUTE_NORMAL));
-            EXPECT_TRUE(RemoveDirectoryA(path("d").c_str()));
-        }
     }
 }
 
@@ -349,7 +308,6 @@ TEST_F(DirectoryTest, MoveFileRefusesAFolderWithAnOpenFileBelow) {
     };
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const Row rows[] = {
-        {"a file in it", "d\\f", GENERIC_READ, all, failsWith(ERROR_ACCESS_DENIED), true},
         {"a file deeper down", "d\\sub\\g", GENERIC_WRITE, 0, failsWith(ERROR_ACCESS_DENIED), true},
         {"a file that shares deleting", "d\\f", GENERIC_READ, all | FILE_SHARE_DELETE, kOk, false},
         {"a file beside it", "e", GENERIC_READ, 0, kOk, false},
@@ -386,7 +344,6 @@ TEST_F(DirectoryTest, SetFileAttributesReadsBackAsSet) {
     constexpr DWORD archive = FILE_ATTRIBUTE_ARCHIVE, directory = FILE_ATTRIBUTE_DIRECTORY;
     const Row rows[] = {
         {"a file, normal", "f", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL, archive},
-        {"a file, read-only", "f", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY | archive},
         {"a file, hidden and archive", "f", FILE_ATTRIBUTE_HIDDEN | archive, FILE_ATTRIBUTE_HIDDEN | archive,
          FILE_ATTRIBUTE_HIDDEN | archive},
         {"a file, normal with another bit", "f", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM,
@@ -431,42 +388,29 @@ TEST_F(DirectoryTest, DiskFreeSpaceIsReported) {
               failsWith(ERROR_FILE_NOT_FOUND));
 }
 
+// PathFileExistsA reads names as every lookup does (PathTest); here what tells directories apart.
 TEST_F(DirectoryTest, ShlwapiPathTests) {
     ASSERT_TRUE(writeFile(path("f"), "x"));
     ASSERT_TRUE(CreateDirectoryA(path("empty").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(path("full").c_str(), nullptr));
     ASSERT_TRUE(writeFile(path("full\\f"), "x"));
     const BOOL directory = differs<BOOL>(Difference::PathIsDirectoryValue, FILE_ATTRIBUTE_DIRECTORY, TRUE);
+    const Outcome no = failsWith(kAnyError);
     struct Row {
         const char* name;
-        std::string path;
-        BOOL exists, isDirectory, isEmpty;
-        DWORD missingError;  // the last error a missing name leaves
+        BOOL isDirectory;
+        Outcome isEmpty;  // PathIsDirectoryEmptyA
     };
     const Row rows[] = {
-        {"file", path("f"), TRUE, FALSE, FALSE, 0},
-        {"empty directory", path("empty"), TRUE, directory, TRUE, 0},
-        {"directory with a file", path("full"), TRUE, directory, FALSE, 0},
-        {"missing", path("missing"), FALSE, FALSE, FALSE, ERROR_FILE_NOT_FOUND},
-        {"below a missing directory", path("missing\\x"), FALSE, FALSE, FALSE, ERROR_PATH_NOT_FOUND},
+        {"f", FALSE, no},
+        {"empty", directory, succeedsWith(ERROR_NO_MORE_FILES)},
+        {"full", directory, no},
+        {"missing", FALSE, failsWith(ERROR_FILE_NOT_FOUND)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const char* p = row.path.c_str();
-        SetLastError(0xDEADBEEF);
-        EXPECT_EQ(PathFileExistsA(p), row.exists);
-        if (!row.exists) {
-            EXPECT_EQ(GetLastError(), row.missingError);
-        }
-        EXPECT_EQ(PathIsDirectoryA(p), row.isDirectory);
-        SetLastError(0xDEADBEEF);
-        EXPECT_EQ(PathIsDirectoryEmptyA(p), row.isEmpty);
-        if (!row.exists) {
-            EXPECT_EQ(GetLastError(), row.missingError);
-        }
-        if (row.isEmpty) {
-            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-        }
+        EXPECT_EQ(PathIsDirectoryA(path(row.name).c_str()), row.isDirectory);
+        EXPECT_EQ(outcomeOf([&] { return PathIsDirectoryEmptyA(path(row.name).c_str()); }), row.isEmpty);
     }
 }
 

@@ -22,18 +22,15 @@ TEST(PathMappingTest, NamesMapUnderTheUncRoot) {
     const Row rows[] = {
         {"\\\\srv\\sh\\a\\b.txt", "", "/r/srv/sh/a/b.txt", 0},
         {"\\\\srv\\sh", "", "/r/srv/sh", 0},
-        {"\\\\srv\\sh\\", "", "/r/srv/sh", 0},
         {"\\\\srv\\sh\\dir\\", "", "/r/srv/sh/dir/", 0},
         {"\\\\srv\\sh\\a.\\b. .", "", "/r/srv/sh/a/b", 0},  // one dot off a directory, all off the name
         {"\\\\srv\\sh\\a..\\b", "", "/r/srv/sh/a./b", 0},
         {"/abs/path", "", "/abs/path", 0},
-        {"\\abs\\path", "", "/abs/path", 0},
         {"rel", "/home/u", "/home/u/rel", 0},
         {"C:\\x", "", nullptr, ERROR_PATH_NOT_FOUND},
         {"\\\\?\\C:\\x", "", nullptr, ERROR_PATH_NOT_FOUND},
         {"\\\\srv", "", nullptr, ERROR_BAD_PATHNAME},
         {"\\\\srv\\sh\\a:b", "", nullptr, ERROR_INVALID_NAME},
-        {"\\\\srv\\sh\\a\x01", "", nullptr, ERROR_INVALID_NAME},
         {"\\\\s|v\\sh\\a", "", nullptr, ERROR_INVALID_NAME},
     };
     for (const Row& row : rows) {
@@ -58,21 +55,6 @@ TEST(PathMappingTest, PatternsKeepWildcardsAndDotsInTheLastName) {
     EXPECT_EQ(parsePath("\\\\srv\\sh\\d*\\x", "", true).error, ERROR_INVALID_NAME);
 }
 
-TEST(PathMappingTest, PosixDirectoriesReadBackAsUncNames) {
-    struct Row {
-        const char* posix;
-        const char* win32;
-    };
-    const Row rows[] = {
-        {"/r/srv/sh/d/e", "\\\\srv\\sh\\d\\e"}, {"/r/srv/sh", "\\\\srv\\sh\\"}, {"/r/srv", "/r/srv"},
-        {"/rx/srv/sh", "/rx/srv/sh"},           {"/home/u", "/home/u"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.posix);
-        EXPECT_EQ(win32FromPosix(row.posix, "/r"), row.win32);
-    }
-}
-
 TEST(PathMappingTest, SearchPatternsMatchAsOnWindows) {
     struct Row {
         const char* pattern;
@@ -81,11 +63,17 @@ TEST(PathMappingTest, SearchPatternsMatchAsOnWindows) {
     };
     // Most wildcards ('*', "*." and its dots, a trailing dot, case, a star across dots) are searched
     // for real in the scenario suite (DirectoryTest.FindMatchesWin32Wildcards); these are the rest.
+    // match-fuzz holds the matcher to the plain backtracking one it replaced for any input; these rows
+    // hold both to Windows's answers.
     const Row rows[] = {
-        {"*.txt", "a.txt.bak", false}, {"?.txt", "ab.txt", false},  {"a?", "a", true},           {"a?c", "ac", false},
-        {"a??.txt", "a.txt", true},    {"*a*b*", "xxaYYbZZ", true}, {"*a*b*", "ba", false},      {"", "", true},
-        {"abc", "abd", false},         {"*.b", "a.x.b", true},  // a star before a dot may run past all but the last dot
-        {"x*.", "x.y", false},         {"*?.?", "ab.c", true},      {"a*b*.c?", "aXbY.c", true}, {"??", "a.", false},
+        {"*.txt", "a.txt.bak", false},
+        {"?.txt", "ab.txt", false},
+        {"a?", "a", true},
+        {"a??.txt", "a.txt", true},
+        {"", "", true},
+        {"*.b", "a.x.b", true},  // a star before a dot may run past all but the last dot
+        {"x*.", "x.y", false},
+        {"??", "a.", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.pattern) + " ~ " + row.name);
