@@ -1,9 +1,9 @@
 // Integrity of the data under a lossy share: a seeded random workload through the file-services
-// object (create, write, read, seek, set end of file, flush, close, re-open; 1 byte to 1 MiB at
-// offsets anywhere, beyond 4 GiB included on a sparse file), checked against a model of the file
-// after every operation, while the calls that reach the share fail with network errors, either
-// before the file or after it (the answer lost). The retry counts are large enough for the library
-// never to give up, and the waits are recorded, never slept.
+// object (create, seek and write, seek and read, set end of file, flush, close, re-open; 1 byte to
+// 1 MiB at offsets anywhere, beyond 4 GiB included on a sparse file), checked against a model of
+// the file after every operation, while the calls that reach the share fail with network errors,
+// either before the file or after it (the answer lost). The retry counts are large enough for the
+// library never to give up, and the waits are recorded, never slept.
 //
 // GRIDTEST_SEEDS (default 200) and GRIDTEST_TRANSFER_MIB (default 8) make the same program the soak
 // run (`make soak`).
@@ -22,7 +22,6 @@
 
 #include <GridApi/FaultInjector.h>
 #include <GridApi/GridFileServices.h>
-#include <GridApi/SystemCalls.h>
 
 #include "HostFixture.h"
 #include "Model.h"
@@ -35,10 +34,9 @@ using GridApi::FaultMode;
 const std::vector<DWORD> networkErrors = {ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR, ERROR_SEM_TIMEOUT,
                                           ERROR_INVALID_HANDLE, ERROR_BAD_NETPATH};
 // The calls that make a round trip to the share, and fail; moving the file pointer stays in the
-// client (Win32 keeps the position in its own file object), so those calls are only counted.
+// client (Win32 keeps the position in its own file object).
 const char* const sharedCalls[] = {"CreateFileA",      "ReadFile",     "WriteFile",    "CloseHandle",
                                    "FlushFileBuffers", "SetEndOfFile", "GetFileSizeEx"};
-const char* const localCalls[] = {"SetFilePointer", "SetFilePointerEx"};
 const double faultProbability = 0.03;
 const std::uint64_t fourGiB = 1ull << 32;
 const DWORD mebibyte = 1024 * 1024;
@@ -62,36 +60,21 @@ void fill(std::vector<char>& data, std::uint64_t key, std::size_t size) {
 }
 
 struct Totals {
-    std::uint64_t seeds = 0;
     std::uint64_t operations = 0;
     std::uint64_t bytesVerified = 0;
     std::uint64_t platformCalls = 0;
     std::uint64_t faults = 0;
-    std::uint64_t retries = 0;
-    std::uint64_t recreations = 0;
     std::uint64_t mismatches = 0;
     std::string firstMismatch;
 
     std::string summary(const char* what) const {
         std::ostringstream text;
-        text << what << ": ";
-        if (seeds) text << seeds << " seeds, ";
-        text << operations << " operations, " << bytesVerified << " bytes verified, " << faults
+        text << what << ": " << operations << " operations, " << bytesVerified << " bytes verified, " << faults
              << " faults injected into " << platformCalls << " platform calls ("
-             << (platformCalls ? 100.0 * faults / platformCalls : 0.0) << " %), " << retries << " retries, "
-             << recreations << " handle re-creations, " << mismatches << " mismatches";
+             << (platformCalls ? 100.0 * faults / platformCalls : 0.0) << " %), " << mismatches << " mismatches";
         return text.str();
     }
 };
-
-// Re-creations are the library's opens with OPEN_ALWAYS (the workload never asks for one).
-std::uint64_t recreationOpens = 0;
-HANDLE WINAPI countingOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                           DWORD flags, HANDLE templateFile) {
-    if (disposition == OPEN_ALWAYS) ++recreationOpens;
-    return reinterpret_cast<decltype(&::CreateFileA)>(GridApi::getDefaultSystemCall("CreateFileA"))(
-        name, access, share, security, disposition, flags, templateFile);
-}
 
 struct Mismatch {
     std::string what;
@@ -114,12 +97,6 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         // run is not bound by synchronous writes.
         StravoHostControl::setDatabaseSetting("UncCreateFileWriteThough", 0);
         services_.reset(createFileServices());
-        services_->setRetryWaiter([this](const StravoStorageApi::RetryStep& step) {
-            const bool again = step();
-            if (again) ++totals_.retries;
-            return again;
-        });
-        GridApi::setSystemCall("CreateFileA", reinterpret_cast<void*>(&countingOpen));
     }
 
     void TearDown() override {
@@ -132,26 +109,15 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         // A Win32 close releases the handle whatever the share answers: it can lose its answer, but
         // never fail before the file with the handle still open.
         for (const char* call : sharedCalls) {
+            GridApi::Fault fault;
+            fault.call = call;
+            fault.errors = networkErrors;
             const bool closeBefore = mode == FaultMode::failBefore && std::strcmp(call, "CloseHandle") == 0;
-            addFault(call, closeBefore ? 0.0 : faultProbability, seed * 16 + n++, mode);
+            fault.probability = closeBefore ? 0.0 : faultProbability;
+            fault.seed = seed * 16 + n++;
+            fault.mode = mode;
+            ASSERT_TRUE(FaultInjector::add(fault));
         }
-        for (const char* call : localCalls) addFault(call, 0.0, seed * 16 + n++, mode);
-    }
-
-    static void addFault(const char* call, double probability, std::uint32_t seed, FaultMode mode) {
-        GridApi::Fault fault;
-        fault.call = call;
-        fault.errors = networkErrors;
-        fault.probability = probability;
-        fault.seed = seed;
-        fault.mode = mode;
-        ASSERT_TRUE(FaultInjector::add(fault));
-    }
-
-    void stopFaults() {
-        for (const char* call : sharedCalls) totals_.platformCalls += FaultInjector::calls(call);
-        for (const char* call : localCalls) totals_.platformCalls += FaultInjector::calls(call);
-        FaultInjector::clear();
     }
 
     // A careful caller's answer to an operation that makes one attempt: repeat it while the failure
@@ -174,7 +140,6 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
     // mismatch it throws is counted (the first one kept), the run goes on.
     template <class Work>
     void underFaults(std::uint32_t seed, FaultMode mode, const std::string& what, Work work) {
-        const std::uint64_t recreationsBefore = recreationOpens;
         const std::uint64_t faultsBefore = FaultInjector::injectedTotal();
         injectFaults(seed, mode);
         StravoHostControl::clearCapturedLogLines();
@@ -184,9 +149,9 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
             ++totals_.mismatches;
             if (totals_.firstMismatch.empty()) totals_.firstMismatch = what + ": " + mismatch.what;
         }
-        stopFaults();
+        for (const char* call : sharedCalls) totals_.platformCalls += FaultInjector::calls(call);
+        FaultInjector::clear();
         totals_.faults += FaultInjector::injectedTotal() - faultsBefore;
-        totals_.recreations += recreationOpens - recreationsBefore;
     }
 
     // Runs the seed's workload, checking the file against the model after every operation.
@@ -225,12 +190,7 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                         name << "read " << size << " at " << offset;
                         step = name.str();
                         position = offset + compare(h, model, offset, size);
-                    } else if (kind < 70) {
-                        position = randomOffset(random, model, position, 0);
-                        name << "seek to " << position;
-                        step = name.str();
-                        seek(h, position);
-                    } else if (kind < 80) {
+                    } else if (kind < 75) {
                         const std::uint64_t end = randomOffset(random, model, position, 0);
                         name << "set end of file at " << end;
                         step = name.str();
@@ -238,7 +198,7 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                         check(repeated([&] { return services_->SetEndOfFile(h); }), "SetEndOfFile failed");
                         model.resize(end);
                         position = end;
-                    } else if (kind < 88) {
+                    } else if (kind < 85) {
                         step = "flush";
                         check(repeated([&] { return services_->FlushFileBuffers(h); }), "the flush failed");
                     } else {
@@ -257,7 +217,6 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                 throw Mismatch{step + ": " + mismatch.what};
             }
         });
-        ++totals_.seeds;
         DeleteFileA(file.c_str());
     }
 

@@ -53,12 +53,11 @@ TEST_P(WriteThroughTest, TheSettingDecidesTheBitAtTheFirstOpen) {
     EXPECT_EQ(42u + c.settingReads, StravoHostControl::performanceCounter(databaseReads) - before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, WriteThroughTest,
-                         ::testing::Values(Case{"Absent", false, 0, 0, true, 1}, Case{"One", true, 1, 0, true, 1},
-                                           Case{"Zero", true, 0, 0, false, 1}, Case{"Two", true, 2, 0, false, 1},
-                                           Case{"MinusOneIsReadAtEveryOpen", true, -1, 0, false, 2},
-                                           Case{"ZeroKeepsTheCallersOwnBit", true, 0, FILE_FLAG_WRITE_THROUGH, true,
-                                                1}),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Settings, WriteThroughTest,
+    ::testing::Values(Case{"Absent", false, 0, 0, true, 1}, Case{"Zero", true, 0, 0, false, 1},
+                      Case{"Two", true, 2, 0, false, 1}, Case{"MinusOneIsReadAtEveryOpen", true, -1, 0, false, 2},
+                      Case{"ZeroKeepsTheCallersOwnBit", true, 0, FILE_FLAG_WRITE_THROUGH, true, 1}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
