@@ -25,29 +25,9 @@ const char* const warn = "GRIDAPI-W-0002 ";
 
 std::string line(const char* kind, const std::string& text) { return kind + text; }
 
-// Under the defaults: sixteen retries of a sharing violation, then it gives up, the count starts
-// again and the next failure opens a new block of lines. (The lines of each rule, in order, and the
-// waits are the fault matrix's; the defaults are RulesTest's. What a server's waiting function decides
-// is RunTest's and the waiters of tests/integrity's, which run the step and count its answers.)
-TEST_F(DecisionTest, SharingViolationCadenceUnderDefaults) {
-    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
-    RetryHandlerContext run = context({"\\\\srv\\share\\f.txt"});
-    StravoHostControl::clearCapturedLogLines();
-    std::vector<bool> answers;
-    for (int failure = 1; failure <= 17; ++failure) answers.push_back(handler.shouldRetry(32, run));
-    std::vector<bool> expected(16, true);
-    expected.push_back(false);
-    EXPECT_EQ(expected, answers);
-    EXPECT_EQ(0u, run.attempts) << "giving up resets the count";
-    EXPECT_EQ(16u, StravoHostControl::recordedSleeps().size());
-    EXPECT_EQ(line(warn, "Could not 'DeleteFile' file (All 'Sharing Violation' retries exhausted.)"),
-              lines().at(lines().size() - 2));
-
-    StravoHostControl::clearCapturedLogLines();
-    EXPECT_TRUE(handler.shouldRetry(32, run));
-    EXPECT_EQ(line(info, "Could not perform a file 'DeleteFile' operation:"), lines().at(0));
-}
-
+// (The lines of each rule, in order, and the waits are the fault matrix's; the defaults, and the lines of
+// a rule with count 0, HostileSettingsTest's.
+// What a server's waiting function decides is RunTest's.)
 TEST_F(DecisionTest, FailuresAreCountedAcrossErrorCodes) {
     GridApi::UncFileOperationRetryHandler handler("CopyFile");
     RetryHandlerContext run = context({"src", "dst"});
@@ -67,24 +47,6 @@ TEST_F(DecisionTest, FailuresAreCountedAcrossErrorCodes) {
     EXPECT_EQ(line(info, "\tArg 2:  dst"), all[2]);
     EXPECT_EQ(line(warn, "Could not 'CopyFile' file (All 'Access Denied' retries exhausted.)"), all[all.size() - 3]);
     EXPECT_EQ(line(warn, "\tArg 2:  dst"), all.back());
-}
-
-TEST_F(DecisionTest, ARuleWithCountZeroLogsOnceAndGivesUp) {
-    StravoHostControl::setDatabaseSetting("NumRetriesOnAccessDenied", 0);
-    GridApi::UncFileOperationRetryHandler handler("DeleteFile");
-    RetryHandlerContext run = context({"f"});
-    StravoHostControl::clearCapturedLogLines();
-    EXPECT_FALSE(handler.shouldRetry(5, run));
-    const std::vector<std::string> expected = {
-        line(info, "Could not perform a file 'DeleteFile' operation:"),
-        line(info, "\tArg 1:  f"),
-        line(info, "Error: 'Access Denied'. No retry will be performed."),
-        line(warn, "Could not 'DeleteFile' file (All 'Access Denied' retries exhausted.)"),
-        line(warn, "\tArg 1:  f"),
-    };
-    EXPECT_EQ(expected, lines());
-    EXPECT_TRUE(StravoHostControl::recordedSleeps().empty());
-    EXPECT_EQ(0u, run.attempts);
 }
 
 }  // namespace
