@@ -1,6 +1,9 @@
-#include <fstream>
-#include <iterator>
-#include <regex>
+// The retry rules and the handlers that hold them: the keys each rule reads, which side it reads them
+// from, which rules each handler holds, and how one run's failures count against them. (Each rule's
+// defaults and bounds, the lines of bounding and of a rule with count 0, are HostileSettingsTest's,
+// judged by the same promise; the lines of each rule, in order, and the waits, the fault matrix's, as
+// is that each rule carries its handler's name; that PathIsDirectory's rules are built twice over,
+// ConcurrencyStressTest's count of reads; what a server's waiting function decides, RunTest's.)
 #include <string>
 #include <vector>
 
@@ -8,7 +11,6 @@
 
 #include <GridApi/RetryRules.h>
 #include <GridApi/UncFileOperationRetryHandler.h>
-#include <StravoHost/Settings.h>
 
 #include "HostFixture.h"
 #include "RuleContract.h"
@@ -17,32 +19,11 @@ namespace {
 
 using gridtest::ruleContract;
 using gridtest::RuleContract;
-using StravoStorageApi::FileOperationRetry;
+using StravoStorageApi::FileOperationRetryHandler;
 
 const PerfCounters::CounterType databaseReads = PerfCounters::DatabaseSettingsReads;
 
 class RulesTest : public gridtest::HostTest {};
-
-TEST_F(RulesTest, WithoutSettingsEveryRuleHasItsDefaults) {
-    const GridApi::UncFileOperationRetryHandler handler("DeleteFile");
-    EXPECT_EQ(std::size(ruleContract), handler.rules.size());
-    for (const RuleContract& c : ruleContract) {
-        SCOPED_TRACE(c.code);
-        const FileOperationRetry& r = *handler.rules.at(c.code);
-        EXPECT_EQ(c.retries, r.numRetries);
-        EXPECT_EQ(c.waitSeconds, r.waitSeconds);
-        EXPECT_EQ(c.maxRetries, r.maxRetries);
-        EXPECT_EQ(c.maxWaitSeconds, r.maxWaitSeconds);
-        EXPECT_EQ(3u, r.waitJitterSeconds);
-        EXPECT_EQ(c.retriesKey, r.retriesKey);
-        EXPECT_EQ(c.waitKey, r.waitSecondsKey);
-        EXPECT_EQ(c.description, r.description);
-        EXPECT_EQ("DeleteFile", r.operationName);
-        EXPECT_EQ(0u, r.minRetries);
-        EXPECT_EQ(0u, r.minWaitSeconds);
-    }
-    EXPECT_TRUE(lines().empty());
-}
 
 // Each key gets a value of its own, so that a rule reading another rule's key shows.
 TEST_F(RulesTest, EveryRuleReadsItsOwnKeys) {
@@ -59,78 +40,8 @@ TEST_F(RulesTest, EveryRuleReadsItsOwnKeys) {
     }
 }
 
-TEST_F(RulesTest, SettingsAreBoundedAndTheBoundingIsTraced) {
-    struct Case {
-        DWORD code;
-        std::uint32_t FileOperationRetry::*field;
-        std::int64_t setting;
-        std::uint32_t expected;
-    };
-    const auto count = &FileOperationRetry::numRetries, wait = &FileOperationRetry::waitSeconds,
-               jitter = &FileOperationRetry::waitJitterSeconds;
-    std::vector<Case> cases = {
-        {32, count, 1000, 1000}, {67, count, 0, 0}, {145, wait, 0, 0}, {64, jitter, 0, 1}, {64, jitter, 9, 9}};
-    // Every bound: the bound itself is taken, one more is bounded.
-    for (const RuleContract& c : ruleContract) {
-        for (const auto& bound : {std::make_pair(count, c.maxRetries), std::make_pair(wait, c.maxWaitSeconds)}) {
-            if (bound.second == gridtest::none) continue;
-            cases.push_back({c.code, bound.first, bound.second, bound.second});
-            cases.push_back({c.code, bound.first, std::int64_t(bound.second) + 1, bound.second});
-        }
-    }
-    for (const Case& c : cases) {
-        const RuleContract& contract = *gridtest::contractFor(c.code);
-        const std::string key = c.field == count  ? contract.retriesKey
-                                : c.field == wait ? contract.waitKey
-                                                  : "FileRetryWaitError";
-        SCOPED_TRACE(key + "=" + std::to_string(c.setting));
-        StravoHostControl::clearAllSettings();
-        StravoHostControl::clearCapturedLogLines();
-        StravoHostControl::setDatabaseSetting(key, c.setting);
-        const GridApi::UncFileOperationRetryHandler handler("DeleteFile");
-        EXPECT_EQ(c.expected, (*handler.rules.at(c.code)).*c.field);
-        std::vector<std::string> expected;
-        if (c.setting > c.expected) {
-            expected.push_back("GRIDAPI-T-1111 limiting the '" + std::string(contract.description) +
-                               (c.field == count ? "' number of retries to " + std::to_string(c.expected) + "."
-                                                 : "' wait time to " + std::to_string(c.expected) + " seconds."));
-        }
-        EXPECT_EQ(expected, lines());
-    }
-}
-
-TEST_F(RulesTest, BaseRuleLoadsNothing) {
-    StravoHostControl::setDatabaseSetting("FileRetryWaitError", 9);
-    StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
-    FileOperationRetry rule("DeleteFile");
-    rule.loadSettings();
-    EXPECT_EQ("<default>", rule.description);
-    EXPECT_EQ(0u, rule.numRetries);
-    EXPECT_EQ(0u, rule.waitSeconds);
-    EXPECT_EQ(3u, rule.waitJitterSeconds);
-    EXPECT_EQ(0xFFFFFFFFu, rule.maxRetries);
-    EXPECT_EQ(readsBefore, StravoHostControl::performanceCounter(databaseReads));
-}
-
-// A failing database leaves the defaults, one trace line per read (HostileSettingsTest's store rows
-// show the lines): the failed reads are counted, and with the trace off the failure is silent.
-TEST_F(RulesTest, DatabaseFailuresAreCountedAndSilentWithoutTheTrace) {
-    StravoHostControl::createPerformanceCounters();
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
-    StravoHostControl::setDatabaseSetting("NumRetriesOnSemTimeout", 7);
-    StravoHostControl::failDatabaseSettings("disk I/O error");
-    EXPECT_EQ(2u, GridApi::FileSemTimeoutRetry("DeleteFile").numRetries);
-    EXPECT_EQ(3u, lines().size());
-    EXPECT_EQ(readsBefore + 3, StravoHostControl::performanceCounter(databaseReads));
-
-    StravoHostControl::clearCapturedLogLines();
-    StravoHostControl::setTrace(false);
-    EXPECT_EQ(2u, GridApi::FileSemTimeoutRetry("DeleteFile").numRetries);
-    EXPECT_TRUE(lines().empty());
-}
-
-TEST_F(RulesTest, NodeLocalKeysAreReadFromTheRegistrySideAndItsErrorsPass) {
+// (That the node-local side's errors pass through a rule's construction is RunTest's.)
+TEST_F(RulesTest, NodeLocalKeysAreReadFromTheRegistrySide) {
     StravoHostControl::createPerformanceCounters();
     StravoHostControl::setNodeLocalKey("NumRetriesOnSemTimeout", true);
     StravoHostControl::setNodeLocalSetting("NumRetriesOnSemTimeout", 4);
@@ -140,29 +51,54 @@ TEST_F(RulesTest, NodeLocalKeysAreReadFromTheRegistrySideAndItsErrorsPass) {
     EXPECT_EQ(4u, rule.numRetries);
     // Only the wait and the jitter went to the database.
     EXPECT_EQ(readsBefore + 2, StravoHostControl::performanceCounter(databaseReads));
-
-    StravoHostControl::failNodeLocalSettings("registry unreadable");
-    EXPECT_ANY_THROW(GridApi::FileSemTimeoutRetry("DeleteFile"));
 }
 
-#ifdef GRID_SOURCE_DIR
-// docs/retry.md's rule table holds the library's list of rules, row for row in its order (the
-// error's name in words left out).
-TEST(RetryDocumentTest, TheRuleTableIsTheLibrarysList) {
-    const auto pair = [](std::uint32_t a, std::uint32_t b) { return std::to_string(a) + " / " + std::to_string(b); };
-#define GRIDAPI_DOCUMENTED_RULE(Namespace, Name, code, retries, wait, maxRetries, maxWait, retriesKey, waitKey, ...) \
-    "| " + std::to_string(code) + " | `" retriesKey "` | `" waitKey "` | " + pair(retries, wait) + " | " +           \
-        (maxRetries == GRIDAPI_UNBOUNDED && maxWait == GRIDAPI_UNBOUNDED ? "none" : pair(maxRetries, maxWait)) + " |",
-    const std::vector<std::string> listed = {GRIDAPI_RETRY_RULES(GRIDAPI_DOCUMENTED_RULE)};
-#undef GRIDAPI_DOCUMENTED_RULE
-    std::ifstream doc(GRID_SOURCE_DIR "/docs/retry.md");
-    const std::regex named(R"(^\| (\d+) [a-z -]+ \| `)");
-    std::vector<std::string> documented;
-    for (std::string line; std::getline(doc, line);) {
-        if (std::regex_search(line, named)) documented.push_back(std::regex_replace(line, named, "| $1 | `"));
+class HandlerTest : public gridtest::HostTest {};
+
+TEST_F(HandlerTest, EachHandlerHoldsItsRuleSet) {
+    struct Case {
+        const char* name;
+        FileOperationRetryHandler* handler;
+        std::vector<std::uint32_t> codes;
+    };
+    GridApi::UncFileOperationRetryHandler unc("DeleteFile");
+    GridApi::PathFileExistsRetryHandler exists;
+    GridApi::PathIsDirectoryRetryHandler isDirectory;
+    GridApi::PathIsDirectoryEmptyRetryHandler isEmpty;
+    const Case cases[] = {
+        {"DeleteFile", &unc, {2, 3, 5, 6, 32, 51, 53, 59, 64, 67, 121, 123, 145, 183}},
+        {"PathFileExists", &exists, {5, 6, 32, 51, 53, 59, 64, 67, 121, 123, 145, 183}},
+        {"PathIsDirectory", &isDirectory, {5, 6, 32, 51, 53, 59, 64, 67, 121, 123, 145}},
+        {"PathIsDirectoryEmpty", &isEmpty, {5, 6, 32, 51, 53, 59, 64, 67, 121, 145}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.name, c.handler->operationName);
+        std::vector<std::uint32_t> codes;
+        for (const auto& entry : c.handler->rules) codes.push_back(entry.first);
+        EXPECT_EQ(c.codes, codes) << c.name;
     }
-    EXPECT_EQ(listed, documented);
 }
-#endif
+
+// Three sharing violations, then access denials judged as failures 4, 5 and 6 against a count of 5.
+TEST_F(HandlerTest, FailuresAreCountedAcrossErrorCodes) {
+    GridApi::UncFileOperationRetryHandler handler("CopyFile");
+    StravoStorageApi::RetryHandlerContext run;
+    run.arguments = {"src", "dst"};
+    const std::uint32_t errors[] = {32, 32, 32, 5, 5, 5};
+    const bool expected[] = {true, true, true, true, true, false};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(expected[i], handler.shouldRetry(errors[i], run)) << "failure " << i + 1;
+    }
+    const std::vector<int> sleeps = StravoHostControl::recordedSleeps();
+    ASSERT_EQ(5u, sleeps.size());
+    EXPECT_GE(sleeps[3], 10);  // the access-denied wait
+    EXPECT_LE(sleeps[4], 12);
+    const std::vector<std::string> all = lines();
+    ASSERT_GE(all.size(), 3u);
+    EXPECT_EQ("GRIDAPI-I-0001 \tArg 1:  src", all[1]);
+    EXPECT_EQ("GRIDAPI-I-0001 \tArg 2:  dst", all[2]);
+    EXPECT_EQ("GRIDAPI-W-0002 Could not 'CopyFile' file (All 'Access Denied' retries exhausted.)", all[all.size() - 3]);
+    EXPECT_EQ("GRIDAPI-W-0002 \tArg 2:  dst", all.back());
+}
 
 }  // namespace

@@ -41,30 +41,24 @@ inline void resetHost() {
     StravoHostControl::recordSleeps();
 }
 
-class HostTest : public ::testing::Test {
-  protected:
-    void SetUp() override { resetHost(); }
-    void TearDown() override {
-        GridApi::FaultInjector::clear();
-        StravoHostControl::resetToDefaults();
-    }
-    static std::vector<std::string> lines() { return StravoHostControl::capturedLogLines(); }
-};
-
-class HostShareTest : public TestShare {
+// The host in that state around a test of the base's kind: a plain test, or one with a share.
+template <class Base>
+class HostBase : public Base {
   protected:
     void SetUp() override {
-        TestShare::SetUp();
+        Base::SetUp();
         resetHost();
     }
     void TearDown() override {
         GridApi::FaultInjector::clear();
         GridApi::restoreSystemCalls();
         StravoHostControl::resetToDefaults();
-        TestShare::TearDown();
+        Base::TearDown();
     }
     static std::vector<std::string> lines() { return StravoHostControl::capturedLogLines(); }
 };
+class HostTest : public HostBase<::testing::Test> {};
+class HostShareTest : public HostBase<TestShare> {};
 
 // The share test with a file-services object as the server holds it, and the file system as the
 // platform shows it, past the library.
