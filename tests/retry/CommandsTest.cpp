@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/smart_ptr/bad_weak_ptr.hpp>
 #include <gtest/gtest.h>
 
 #include <GridApi/FaultInjector.h>
@@ -224,6 +225,20 @@ TEST_F(TransferTest, TheKeptPositionFollowsSeeksAsRecorded) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_NEGATIVE_SEEK), GetLastError());
     EXPECT_EQ(12, h.getHandleRecreationInfo().currFilePointerLow);
     services_->CloseHandle(h);
+}
+
+// An object the factory made but nobody holds in a shared pointer cannot hand out handles that keep
+// it alive: the open throws boost::bad_weak_ptr, as the interface says, and leaks nothing.
+TEST_F(TransferTest, OpeningThroughAnUnsharedObjectThrowsBadWeakPtrAndLeaksNothing) {
+    StravoStorageApi::FileServicesIf* unshared = createFileServices();
+    const std::string file = path("unshared.bin");
+    EXPECT_THROW(unshared->CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, FileServicesHandle()),
+                 boost::bad_weak_ptr);
+    delete unshared;
+    // The opened handle was closed before the exception left: the file opens exclusively again.
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
 }
 
 class TreeCommandsTest : public gridtest::ServicesTest {};

@@ -4,6 +4,8 @@
 // judged by the same promise; the lines of each rule, in order, and the waits, the fault matrix's, as
 // is that each rule carries its handler's name; that PathIsDirectory's rules are built twice over,
 // ConcurrencyStressTest's count of reads; what a server's waiting function decides, RunTest's.)
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -100,5 +102,25 @@ TEST_F(HandlerTest, FailuresAreCountedAcrossErrorCodes) {
     EXPECT_EQ("GRIDAPI-W-0002 Could not 'CopyFile' file (All 'Access Denied' retries exhausted.)", all[all.size() - 3]);
     EXPECT_EQ("GRIDAPI-W-0002 \tArg 2:  dst", all.back());
 }
+
+#ifdef GRID_SOURCE_DIR
+// docs/retry.md's rule table holds the library's list of rules, row for row in its order (the
+// error's name in words left out).
+TEST(RetryDocumentTest, TheRuleTableIsTheLibrarysList) {
+    const auto pair = [](std::uint32_t a, std::uint32_t b) { return std::to_string(a) + " / " + std::to_string(b); };
+#define GRIDAPI_DOCUMENTED_RULE(Namespace, Name, code, retries, wait, maxRetries, maxWait, retriesKey, waitKey, ...) \
+    "| " + std::to_string(code) + " | `" retriesKey "` | `" waitKey "` | " + pair(retries, wait) + " | " +           \
+        (maxRetries == GRIDAPI_UNBOUNDED && maxWait == GRIDAPI_UNBOUNDED ? "none" : pair(maxRetries, maxWait)) + " |",
+    const std::vector<std::string> listed = {GRIDAPI_RETRY_RULES(GRIDAPI_DOCUMENTED_RULE)};
+#undef GRIDAPI_DOCUMENTED_RULE
+    std::ifstream doc(GRID_SOURCE_DIR "/docs/retry.md");
+    const std::regex named(R"(^\| (\d+) [a-z -]+ \| `)");
+    std::vector<std::string> documented;
+    for (std::string line; std::getline(doc, line);) {
+        if (std::regex_search(line, named)) documented.push_back(std::regex_replace(line, named, "| $1 | `"));
+    }
+    EXPECT_EQ(listed, documented);
+}
+#endif
 
 }  // namespace
