@@ -10,16 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> args{"gridctl"};
-    std::string arg;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n') {
-            args.push_back(arg);
-            arg.clear();
-        } else {
-            arg += static_cast<char>(data[i]);
-        }
-    }
-    if (!arg.empty()) args.push_back(arg);
+    std::istringstream lines(std::string(reinterpret_cast<const char*>(data), size));
+    for (std::string arg; std::getline(lines, arg);) args.push_back(arg);
 
     std::ostringstream out, err;
     const int answer = gridctl::parseArguments(args, out, err);

@@ -102,10 +102,11 @@ void checkOutside(const std::string& name) {
 // Removes what the creating calls made inside, through descriptors: by name it could miss, since
 // "xl" may be the inside directory when a call makes something and the link when it is removed.
 void removeMade() {
-    removeNew(g_share, {"dir", "out", "dl", "dr", "dm", "x", "xl"});
+    removeNew(g_share, {"dir", "out", "dl", "dr", "dm", "din", "x", "xl", "src.txt", "keep.txt"});
     removeNew(g_x, {"sub", "victim.txt"});
     for (const auto& [fd, sub, keep] : {std::tuple{g_share, "dir", std::set<std::string>{"file.txt", "up", "in"}},
-                                        std::tuple{g_x, "sub", std::set<std::string>{}}}) {
+                                        std::tuple{g_x, "sub", std::set<std::string>{"deep"}},
+                                        std::tuple{g_x, "sub/deep", std::set<std::string>{"f"}}}) {
         const int dir = openat(fd, sub, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         check(dir >= 0);
         removeNew(dir, keep);
@@ -204,22 +205,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     check(mkdtemp(tmpl) != nullptr && chmod(tmpl, 0755) == 0);
     g_root = tmpl;
     const std::string share = g_root + kShare;
-    for (const std::string& dir : {share + "/dir", share + "/x/sub", g_root + "/outside/target/sub"}) makeDirs(dir);
-    for (const std::string& file : {share + "/dir/file.txt", share + "/x/victim.txt", g_root + "/unc/outside.txt",
-                                    g_root + "/outside/target/secret.txt"}) {
-        writeFile(file, "");
-    }
-    writeFile(g_root + "/outside/target/victim.txt", "outside");
+    buildShare(g_root);
+    makeDirs(share + "/dir");
+    writeFile(share + "/dir/file.txt", "");
+    writeFile(g_root + "/unc/outside.txt", "");
     // The links' targets are paths of the fuzz root, as the calling thread sees it.
-    for (const auto& [target, link] : {std::pair{"/unc", "/out"},                  // leads out
-                                       std::pair{"../..", "/dir/up"},              // leads out
-                                       std::pair{"file.txt", "/dir/in"},           // stays inside
-                                       std::pair{"/outside/new", "/dl"},           // dangling, absolute
-                                       std::pair{"../../../outside/new2", "/dr"},  // dangling, relative
-                                       std::pair{"/nowhere", "/dm"},               // dangling, on the way
-                                       std::pair{"/outside/target", "/xl"}}) {
-        makeLink(target, share + link);
-    }
+    makeLink("/unc", share + "/out");         // leads out
+    makeLink("../..", share + "/dir/up");     // leads out
+    makeLink("file.txt", share + "/dir/in");  // stays inside
     g_share = open(share.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     g_x = open((share + "/x").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     check(g_share >= 0 && g_x >= 0);

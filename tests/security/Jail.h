@@ -48,6 +48,11 @@ using Tree = std::map<std::string, std::string>;
 Tree snapshot(const std::string& root, const std::vector<std::string>& keep = {});
 std::string changes(const Tree& before, const Tree& after);  // "+ new", "- gone", "~ changed" lines
 
+// The share of the link attacks and races, at `root`/unc/srv/sh: the directory x (victim.txt,
+// sub/deep/f) and the link xl to /outside/target (the same names, and secret.txt), the links dl, dr
+// (dangling, leading out), din (dangling inside) and dm (to /nowhere), src.txt and keep.txt.
+void buildShare(const std::string& root);
+
 // Helpers for building trees; they throw on failure.
 void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
@@ -63,13 +68,12 @@ inline DWORD openAnswer(const std::string& name, DWORD access, DWORD disposition
     return h == INVALID_HANDLE_VALUE ? GetLastError() : (CloseHandle(h), 0);
 }
 
-// What FindFirstFileA and FindNextFileA list for `pattern`: each name with its last write time.
-// Empty, with the last error in *error, when the search fails.
-inline std::map<std::string, std::uint64_t> findEntries(const std::string& pattern, DWORD* error = nullptr) {
+// What FindFirstFileA and FindNextFileA list for `pattern`: each name with its last write time;
+// empty when the search fails.
+inline std::map<std::string, std::uint64_t> findEntries(const std::string& pattern) {
     std::map<std::string, std::uint64_t> found;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(pattern.c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE && error) *error = GetLastError();
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) {
         found[data.cFileName] =
             std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
@@ -84,7 +88,7 @@ struct Outcome {
         bool failure;  // else a note
         std::string text;
     };
-    std::vector<Line> lines;  // as the child wrote them, then its crash or timeout
+    std::vector<Line> lines;  // as the child wrote them, then its crash (an alarm: a timeout)
 };
 
 class Jail {
@@ -96,8 +100,7 @@ class Jail {
     Jail(const Jail&) = delete;
     Jail& operator=(const Jail&) = delete;
     const std::string& root() const { return root_; }
-    // Runs `body` in a child jailed here, with an alarm of `seconds`; the gtest process kills the
-    // child a few seconds later still.
+    // Runs `body` in a child jailed here, with an alarm of `seconds` that ends it.
     Outcome run(const std::string& label, unsigned seconds, const std::function<void(Probe&)>& body) const;
 
   private:

@@ -71,6 +71,25 @@ std::string changes(const Tree& before, const Tree& after) {
     return out;
 }
 
+void buildShare(const std::string& root) {
+    const std::string share = root + "/unc/srv/sh", target = root + "/outside/target";
+    for (const std::string& dir : {share + "/x", target}) makeDirs(dir + "/sub/deep");
+    writeFile(share + "/x/victim.txt", "inside");
+    writeFile(share + "/x/sub/deep/f", "inside f");
+    writeFile(target + "/victim.txt", "outside");
+    writeFile(target + "/sub/deep/f", "outside f", 0640);
+    writeFile(target + "/secret.txt", "secret", 0600);
+    writeFile(share + "/src.txt", "source");
+    writeFile(share + "/keep.txt", "keep");
+    for (const auto& [to, link] : {std::pair{"/outside/target", "/xl"},        // leads out
+                                   std::pair{"/outside/new", "/dl"},           // dangling, absolute
+                                   std::pair{"../../../outside/new2", "/dr"},  // dangling, relative
+                                   std::pair{"missing-inside", "/din"},        // dangling, stays inside
+                                   std::pair{"/nowhere", "/dm"}}) {            // on the way: dm\x
+        makeLink(to, share + link);
+    }
+}
+
 void makeDirs(const std::string& path) { fs::create_directories(path); }
 
 void writeFile(const std::string& path, const std::string& content, unsigned mode) {
