@@ -147,44 +147,22 @@ T differs(Difference, T bare, T object) {
 }
 
 // Where Wine answers otherwise than Windows, in the scenarios that expect Windows's answer: each
-// scenario that meets one names its row and expects Wine's answer under Wine (wineOr()). Measured
-// with the Wine the Windows build runs under.
+// scenario that meets one names it and expects Wine's answer under Wine (wineOr()). Measured with
+// the Wine the Windows build runs under.
 enum class WineDifference {
-    DosWildcards,
-    LockWithoutAccess,
-    AnsiNameLength,
-    ReadOnlyFolderRemoved,
-    FolderRenamedOverOpenFile,
+    DosWildcards,               // '<' and '"' plain characters, '>' exactly one character
+    LockWithoutAccess,          // LockFileEx without read or write access: TRUE, not FALSE with 5
+    AnsiNameLength,             // 206 over 260 characters (long form too), shorter names taken
+    ReadOnlyFolderRemoved,      // RemoveDirectoryA of a read-only folder: TRUE, not FALSE with 5
+    FolderRenamedOverOpenFile,  // MoveFileExA of a folder over an open file below: TRUE, not 5
     Count
 };
-
-struct WineDifferenceRow {
-    WineDifference which;
-    const char* call;
-    const char* windows;
-    const char* wine;
-};
-
-constexpr WineDifferenceRow kWineDifferences[] = {
-    {WineDifference::DosWildcards, "FindFirstFileA with '<', '>' or '\"' in the pattern",
-     "DOS_STAR, DOS_QM, DOS_DOT (FsRtlIsNameInExpression)", "'<' and '\"' plain characters, '>' exactly one character"},
-    {WineDifference::LockWithoutAccess, "LockFileEx on a handle without read or write access", "FALSE, 5", "TRUE"},
-    {WineDifference::AnsiNameLength, "the A calls on a name of 260 characters or more",
-     "3 from 260 (206 for a new folder from 248), the long form \\\\?\\ unlimited",
-     "206 over 260 characters (long form too), shorter names taken"},
-    {WineDifference::ReadOnlyFolderRemoved, "RemoveDirectoryA of a folder set read-only", "FALSE, 5",
-     "TRUE (the folder's read-only bit is dropped)"},
-    {WineDifference::FolderRenamedOverOpenFile,
-     "MoveFileExA of a folder with a file below it open without FILE_SHARE_DELETE", "FALSE, 5", "TRUE"},
-};
-static_assert(sizeof kWineDifferences / sizeof kWineDifferences[0] == static_cast<size_t>(WineDifference::Count),
-              "one row per difference");
 
 // What a scenario expects where Wine's difference `which` applies: Windows's answer, or Wine's
 // when the suite runs under Wine.
 template <typename T>
-T wineOr(WineDifference which, T windows, T wine) {
-    return underWine() && kWineDifferences[static_cast<size_t>(which)].which == which ? wine : windows;
+T wineOr(WineDifference, T windows, T wine) {
+    return underWine() ? wine : windows;
 }
 
 // One call on one name and the outcome it must have.

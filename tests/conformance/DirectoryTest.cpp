@@ -51,7 +51,6 @@ TEST_F(DirectoryTest, FindMatchesWin32Wildcards) {
         {"*.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
         {"?.txt", {"a.txt", "b.TXT"}, ERROR_NO_MORE_FILES, false},
         {"abc.*", {"abc", "abc.d"}, ERROR_NO_MORE_FILES, false},
-        {"x*z", {"x.tar.gz"}, ERROR_NO_MORE_FILES, false},
         {"A.TXT", {"a.txt"}, ERROR_NO_MORE_FILES, false},
         {"abc.", {"abc"}, ERROR_NO_MORE_FILES, false},
         // "*." finds the names without an extension; Wine ignores a trailing dot and finds all.
@@ -84,8 +83,8 @@ TEST_F(DirectoryTest, FindTakesDosWildcards) {
         WineDifference::DosWildcards);
 }
 
-// The names and the attributes a search reports are checked with the wildcards and with
-// SetFileAttributes below; here the sizes and times, which GetFileAttributesExA reports alike.
+// The names a search reports are checked with the wildcards; here the sizes and times, which
+// GetFileAttributesExA reports alike.
 TEST_F(DirectoryTest, FindReportsSizesAndTimes) {
     ASSERT_TRUE(writeFile(path("data.bin"), std::string(1234, 'x')));
     ASSERT_TRUE(CreateDirectoryA(path("Sub").c_str(), nullptr));
@@ -161,7 +160,6 @@ TEST_F(DirectoryTest, CreateAndRemoveDirectories) {
         {"create nested", create("d\\e"), kOk},
         {"create with an invalid name", create("a|b"), failsWith(ERROR_INVALID_NAME)},
         {"create wide", [&] { return CreateDirectoryW(wide.c_str(), nullptr); }, kOk},
-        {"create wide, existing", [&] { return CreateDirectoryW(wide.c_str(), nullptr); }, existing},
         {"remove not empty", remove("d"), failsWith(ERROR_DIR_NOT_EMPTY)},
         {"remove empty", remove("d\\e"), kOk},
         {"remove missing", remove("d\\e"), failsWith(ERROR_FILE_NOT_FOUND)},
@@ -242,7 +240,6 @@ TEST_F(DirectoryTest, MoveFileExRenamesAndReplaces) {
     };
     const Row rows[] = {
         {"onto an existing file", path("a"), path("b"), 0, failsWith(ERROR_ALREADY_EXISTS)},
-        {"onto an existing file in another case", path("a"), path("B"), 0, failsWith(ERROR_ALREADY_EXISTS)},
         {"replacing an existing file", path("a"), path("b"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, kOk},
         {"into a missing directory", path("b"), path("missing\\b"), 0, failsWith(ERROR_PATH_NOT_FOUND)},
         {"replacing a directory", path("b"), path("d"), MOVEFILE_REPLACE_EXISTING, failsWith(ERROR_ACCESS_DENIED)},
@@ -287,102 +284,32 @@ TEST_F(DirectoryTest, GetTempFileNameMakesUniqueFiles) {
     EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(path("missing").c_str(), "grd", 0, name) != 0; }),
               failsWith(ERROR_DIRECTORY));
 
-    // A number of its own still needs a folder that is one: 267 for a file or a missing folder.
+    // A number of its own still needs a folder that is one: 267 for a file.
     ASSERT_TRUE(writeFile(path("file"), "x"));
-    for (const std::string& folder : {path("file"), path("missing")}) {
-        SCOPED_TRACE(folder);
-        EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(folder.c_str(), "grd", 0xABC, fixed) != 0; }),
-                  failsWith(ERROR_DIRECTORY));
-    }
+    EXPECT_EQ(outcomeOf([&] { return GetTempFileNameA(path("file").c_str(), "grd", 0xABC, fixed) != 0; }),
+              failsWith(ERROR_DIRECTORY));
 }
 
-// A folder is not renamed while something below it is open without FILE_SHARE_DELETE.
+// A folder is not renamed while a file deeper down is open without FILE_SHARE_DELETE.
 TEST_F(DirectoryTest, MoveFileRefusesAFolderWithAnOpenFileBelow) {
-    struct Row {
-        const char* name;
-        const char* open;  // below the folder "d"
-        DWORD access;
-        DWORD share;
-        Outcome moved;
-        bool wineDiffers;  // WineDifference::FolderRenamedOverOpenFile
-    };
-    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const Row rows[] = {
-        {"a file deeper down", "d\\sub\\g", GENERIC_WRITE, 0, failsWith(ERROR_ACCESS_DENIED), true},
-        {"a file that shares deleting", "d\\f", GENERIC_READ, all | FILE_SHARE_DELETE, kOk, false},
-        {"a file beside it", "e", GENERIC_READ, 0, kOk, false},
-    };
     ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(path("d\\sub").c_str(), nullptr));
-    for (const char* f : {"d\\f", "d\\sub\\g", "e"}) ASSERT_TRUE(writeFile(path(f), "x"));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        HandleCloser h;
-        ASSERT_EQ(openInto(h, path(row.open), row.access, row.share), kOk);
-        const Outcome expected =
-            row.wineDiffers ? wineOr(WineDifference::FolderRenamedOverOpenFile, row.moved, kOk) : row.moved;
-        EXPECT_EQ(outcomeOf([&] { return MoveFileExA(path("d").c_str(), path("renamed").c_str(), 0); }), expected);
-        ASSERT_TRUE(h.close());
-        if (exists(path("renamed"))) {
-            ASSERT_TRUE(MoveFileExA(path("renamed").c_str(), path("d").c_str(), 0));
-        }
-        EXPECT_EQ(readFile(path(row.open)), "x");
-    }
-}
-
-TEST_F(DirectoryTest, SetFileAttributesReadsBackAsSet) {
-    ASSERT_TRUE(writeFile(path("f"), "x"));
-    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
-    // Wine keeps the archive bit on every file and drops a directory's read-only bit.
-    struct Row {
-        const char* name;
-        const char* entry;
-        DWORD set;
-        DWORD readBack;
-        DWORD wineReadBack;
-    };
-    constexpr DWORD archive = FILE_ATTRIBUTE_ARCHIVE, directory = FILE_ATTRIBUTE_DIRECTORY;
-    const Row rows[] = {
-        {"a file, normal", "f", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL, archive},
-        {"a file, hidden and archive", "f", FILE_ATTRIBUTE_HIDDEN | archive, FILE_ATTRIBUTE_HIDDEN | archive,
-         FILE_ATTRIBUTE_HIDDEN | archive},
-        {"a file, normal with another bit", "f", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM,
-         FILE_ATTRIBUTE_SYSTEM | archive},
-        {"a directory, read-only", "d", FILE_ATTRIBUTE_READONLY, directory | FILE_ATTRIBUTE_READONLY, directory},
-        {"a directory, normal", "d", FILE_ATTRIBUTE_NORMAL, directory, directory},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const DWORD expected = underWine() ? row.wineReadBack : row.readBack;
-        ASSERT_TRUE(SetFileAttributesA(path(row.entry).c_str(), row.set));
-        EXPECT_EQ(GetFileAttributesA(path(row.entry).c_str()), expected);
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        ASSERT_TRUE(GetFileAttributesExA(path(row.entry).c_str(), GetFileExInfoStandard, &data));
-        EXPECT_EQ(data.dwFileAttributes, expected);
-        // A search reports what the attribute calls report.
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(path(row.entry).c_str(), &found);
-        ASSERT_NE(INVALID_HANDLE_VALUE, search);
-        EXPECT_EQ(found.dwFileAttributes, expected);
-        FindClose(search);
-    }
+    ASSERT_TRUE(writeFile(path("d\\sub\\g"), "x"));
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HandleCloser h;
+    ASSERT_EQ(openInto(h, path("d\\sub\\g"), GENERIC_WRITE, all | FILE_SHARE_DELETE), kOk);
+    EXPECT_EQ(outcomeOf([&] { return MoveFileExA(path("d").c_str(), path("e").c_str(), 0); }), kOk);
+    ASSERT_EQ(openInto(h, path("e\\sub\\g"), GENERIC_WRITE, all), kOk);
+    EXPECT_EQ(outcomeOf([&] { return MoveFileExA(path("e").c_str(), path("d").c_str(), 0); }),
+              wineOr(WineDifference::FolderRenamedOverOpenFile, failsWith(ERROR_ACCESS_DENIED), kOk));
 }
 
 TEST_F(DirectoryTest, DiskFreeSpaceIsReported) {
     ULARGE_INTEGER avail{}, total{}, freeBytes{};
     ASSERT_TRUE(GetDiskFreeSpaceExA(dir().c_str(), &avail, &total, &freeBytes));
-    EXPECT_GT(total.QuadPart, 0u);
     EXPECT_GT(avail.QuadPart, 0u);
     EXPECT_LE(avail.QuadPart, freeBytes.QuadPart);
     EXPECT_LE(freeBytes.QuadPart, total.QuadPart);
-
-    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-    ASSERT_TRUE(GetDiskFreeSpaceA((gridtest::shareRoot() + "\\").c_str(), &sectorsPerCluster, &bytesPerSector,
-                                  &freeClusters, &clusters));
-    EXPECT_GT(sectorsPerCluster, 0u);
-    EXPECT_GT(bytesPerSector, 0u);
-    EXPECT_GT(clusters, 0u);
-    EXPECT_LE(freeClusters, clusters);
 
     EXPECT_EQ(outcomeOf([&] { return GetDiskFreeSpaceExA(path("missing\\").c_str(), &avail, &total, &freeBytes); }),
               failsWith(ERROR_FILE_NOT_FOUND));
