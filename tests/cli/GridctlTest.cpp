@@ -370,30 +370,6 @@ TEST_F(GridctlTest, CtrlCStopsTransfersAndWalksAndRemovesPartialOutput) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-// Every code's name (winerror.h) and text (the build's message table, which under Wine is the one
-// FormatMessageA reads) as gridctl gives them (a failure prints both, as the ls example of
-// docs/gridctl.md shows); a code the table lacks says so.
-TEST(GridctlErrors, EveryCodeHasItsNameAndText) {
-    // One code with a name and a text, one of Wine's table without a text, one without a name either.
-    const std::pair<std::uint32_t, const char*> rows[] = {
-        {112, "ERROR_DISK_FULL"}, {223, "ERROR_FILE_TOO_LARGE"}, {0xFFFFFFF0u, "ERROR_4294967280"}};
-    for (const auto& row : rows) {
-        const std::string text = gridctl::tableMessage(row.first);
-#ifdef _WIN32
-        char system[512] = {};
-        DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, row.first, 0,
-                                      system, sizeof system, nullptr);
-        while (length > 0 && std::isspace(static_cast<unsigned char>(system[length - 1]))) --length;
-        EXPECT_TRUE(!gridtest::underWine() || text == std::string(system, length)) << row.first << ": " << text;
-#endif
-        EXPECT_EQ(text.empty(), row.first == 223 || row.first > 0xFFFF) << row.first;  // 223: not in Wine's table
-        EXPECT_EQ(gridctl::errorName(row.first), row.second);
-        EXPECT_EQ(
-            gridctl::errorMessage(row.first),
-            text.empty() ? "Win32 error " + std::to_string(row.first) + " (no text in the message table)." : text);
-    }
-}
-
 // Shell words of an example: blanks separate them, single quotes keep everything, " #" ends them.
 std::vector<std::string> shellWords(const std::string& line) {
     std::istringstream in(line.substr(0, line.find(" #")));
