@@ -3,6 +3,7 @@
 // meets the result of the first. One row per class of what the repeat meets.
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -57,11 +58,16 @@ const Row rows[] = {
      FALSE, ERROR_INVALID_HANDLE, 0, true},
 };
 
+// The row's operation (its name up to the colon), for the test's name.
+void PrintTo(const Row& row, std::ostream* out) {
+    const std::string name = row.name;
+    *out << name.substr(0, name.find(':'));
+}
+
 class LostAnswerTest : public gridtest::HostShareTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(LostAnswerTest, TheCallerSeesWhatTheRepeatMeets) {
     const Row& row = GetParam();
-    SCOPED_TRACE(row.name);
     Services services(createFileServices());
     int retries = 0;
     services->setRetryWaiter([&retries](const StravoStorageApi::RetryStep& step) {
