@@ -24,7 +24,6 @@ TEST_F(ErrorStatusTest, DefaultRecordIsAllZeroWithAnEmptyHandle) {
     EXPECT_EQ(0u, r.lastError);
     EXPECT_EQ(0u, r.value);
     EXPECT_EQ(static_cast<void*>(FileServicesHandle()), static_cast<void*>(r));
-    EXPECT_FALSE(r.handle.hasRecreationInfo());
 }
 
 TEST_F(ErrorStatusTest, CopyAndAssignmentCarryEveryField) {
