@@ -62,7 +62,6 @@ void fill(std::vector<char>& data, std::uint64_t key, std::size_t size) {
 struct Totals {
     std::uint64_t operations = 0;
     std::uint64_t bytesVerified = 0;
-    std::uint64_t platformCalls = 0;
     std::uint64_t faults = 0;
     std::uint64_t mismatches = 0;
     std::string firstMismatch;
@@ -70,8 +69,7 @@ struct Totals {
     std::string summary(const char* what) const {
         std::ostringstream text;
         text << what << ": " << operations << " operations, " << bytesVerified << " bytes verified, " << faults
-             << " faults injected into " << platformCalls << " platform calls ("
-             << (platformCalls ? 100.0 * faults / platformCalls : 0.0) << " %), " << mismatches << " mismatches";
+             << " faults injected, " << mismatches << " mismatches";
         return text.str();
     }
 };
@@ -149,7 +147,6 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
             ++totals_.mismatches;
             if (totals_.firstMismatch.empty()) totals_.firstMismatch = what + ": " + mismatch.what;
         }
-        for (const char* call : sharedCalls) totals_.platformCalls += FaultInjector::calls(call);
         FaultInjector::clear();
         totals_.faults += FaultInjector::injectedTotal() - faultsBefore;
     }
@@ -162,19 +159,15 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         std::uint64_t position = 0;
         std::vector<char> data;
         FileServicesHandle h;
-        std::string step;
         underFaults(seed, mode, "seed " + std::to_string(seed), [&] {
             try {
                 h = open(file, CREATE_ALWAYS);
                 for (int op = 0; op < operations; ++op) {
                     const unsigned kind = random() % 100;
                     ++totals_.operations;
-                    std::ostringstream name;
                     if (kind < 35) {
                         const DWORD size = randomSize(random);
                         const std::uint64_t offset = randomOffset(random, model, position, size);
-                        name << "write " << size << " at " << offset;
-                        step = name.str();
                         seek(h, offset);
                         fill(data, (std::uint64_t(seed) << 20) ^ op, size);
                         DWORD written = 0;
@@ -187,22 +180,16 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                     } else if (kind < 60) {
                         const DWORD size = randomSize(random);
                         const std::uint64_t offset = randomOffset(random, model, position, size);
-                        name << "read " << size << " at " << offset;
-                        step = name.str();
                         position = offset + compare(h, model, offset, size);
                     } else if (kind < 75) {
                         const std::uint64_t end = randomOffset(random, model, position, 0);
-                        name << "set end of file at " << end;
-                        step = name.str();
                         seek(h, end);
                         check(repeated([&] { return services_->SetEndOfFile(h); }), "SetEndOfFile failed");
                         model.resize(end);
                         position = end;
                     } else if (kind < 85) {
-                        step = "flush";
                         check(repeated([&] { return services_->FlushFileBuffers(h); }), "the flush failed");
                     } else {
-                        step = "close and re-open";
                         close(h);
                         verify(file, model);
                         h = open(file, OPEN_EXISTING);
@@ -212,9 +199,9 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
                 }
                 close(h);
                 verify(file, model);
-            } catch (const Mismatch& mismatch) {
+            } catch (const Mismatch&) {
                 services_->CloseHandle(h);
-                throw Mismatch{step + ": " + mismatch.what};
+                throw;
             }
         });
         DeleteFileA(file.c_str());
@@ -305,7 +292,7 @@ class IntegrityTest : public gridtest::HostShareTest, public ::testing::WithPara
         const std::uint64_t seeds = fromEnvironment("GRIDTEST_SEEDS", 200);
         for (std::uint32_t seed = 1; seed <= seeds; ++seed) runSeed(seed, mode, 30);
         EXPECT_EQ(0u, totals_.mismatches) << totals_.firstMismatch;
-        EXPECT_GE(totals_.faults * 100, totals_.platformCalls) << "fewer than 1 % of the calls failed";
+        EXPECT_GT(totals_.faults, 0u) << "no fault was injected";
     }
 
     // One file written in 64 KiB pieces and read back in order, both under faults, without a seek:

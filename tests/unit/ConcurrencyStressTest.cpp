@@ -1,10 +1,10 @@
 // Sixteen threads on one file-services object, all starting at the same moment, so that the first
 // calls of each operation race: each retry handler must be built once however many threads race on
-// its first use, and the write-through setting read at most once per thread. Every thread then
-// opens, writes, reads back and closes its own file round after round while transfers and opens fail
-// at random: every operation must end as without faults and every file must hold exactly what its
-// thread wrote. Run under ThreadSanitizer by the linux-tsan preset, where any data race fails the
-// test. It runs in a process of its own (FreshProcess.h): the handlers are built once per process.
+// its first use. Every thread then opens, writes, reads back and closes its own file round after
+// round while transfers and opens fail at random: every operation must end as without faults and
+// every file must hold exactly what its thread wrote. Run under ThreadSanitizer by the linux-tsan
+// preset, where any data race fails the test. It runs in a process of its own (FreshProcess.h): the
+// handlers are built once per process.
 
 #include <algorithm>
 #include <condition_variable>
@@ -34,9 +34,6 @@ TEST_F(ConcurrencyStressTest, FirstCallsAtOnceThenMixedOperationsOnSeparateHandl
     if (!gridtest::inFreshProcess()) return;
     // A count above its bound is logged once per rule built: one line per handler built.
     StravoHostControl::setDatabaseSetting("NumRetriesOnAccessDenied", 9);
-    StravoHostControl::createPerformanceCounters();
-    const PerfCounters::CounterType databaseReads = PerfCounters::DatabaseSettingsReads;
-    const std::uint64_t readsBefore = StravoHostControl::performanceCounter(databaseReads);
     const std::pair<const char*, DWORD> faults[] = {
         {"WriteFile", ERROR_NETNAME_DELETED}, {"ReadFile", ERROR_INVALID_HANDLE}, {"CreateFileA", ERROR_BAD_NETPATH}};
     for (const auto& fault : faults) gridtest::failCalls(fault.first, fault.second, 0, 0.03);
@@ -91,14 +88,11 @@ TEST_F(ConcurrencyStressTest, FirstCallsAtOnceThenMixedOperationsOnSeparateHandl
     EXPECT_EQ(std::vector<std::string>(), failed);
     EXPECT_GT(injected, 20u);
 
-    // Three handlers (CreateFile, WriteFile, ReadFile): three rule sets of 42 reads each.
+    // Three handlers (CreateFile, WriteFile, ReadFile), each built once.
     const std::vector<std::string> logged = lines();
     EXPECT_EQ(3, std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
                   return line.find("limiting the 'Access Denied' number of retries to 5") != std::string::npos;
               }));
-    const std::uint64_t writeThroughReads = StravoHostControl::performanceCounter(databaseReads) - readsBefore - 3 * 42;
-    EXPECT_GE(writeThroughReads, 1u);
-    EXPECT_LE(writeThroughReads, static_cast<std::uint64_t>(threadCount));
 
     // Every file holds its thread's rounds, read back past the object and without faults.
     for (int t = 0; t < threadCount; ++t) {

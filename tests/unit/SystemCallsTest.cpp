@@ -1,5 +1,4 @@
 #include <atomic>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,8 +15,6 @@ namespace {
 using GridApi::Fault;
 using GridApi::FaultInjector;
 
-DWORD WINAPI fixedAttributes(LPCSTR) { return FILE_ATTRIBUTE_READONLY; }
-
 class SystemCallsTest : public gridtest::HostTest {
   protected:
     void TearDown() override {
@@ -25,31 +22,6 @@ class SystemCallsTest : public gridtest::HostTest {
         HostTest::TearDown();
     }
 };
-
-TEST_F(SystemCallsTest, TableNamesEveryPlatformCallOnceAndStartsWithTheDefaults) {
-    std::set<std::string> names;
-    for (const char* name = GridApi::nextSystemCall(nullptr); name; name = GridApi::nextSystemCall(name)) {
-        EXPECT_TRUE(names.insert(name).second) << name;
-        EXPECT_NE(nullptr, GridApi::getSystemCall(name)) << name;
-        EXPECT_EQ(GridApi::getDefaultSystemCall(name), GridApi::getSystemCall(name)) << name;
-    }
-    EXPECT_EQ(33u, names.size());
-    EXPECT_EQ(nullptr, GridApi::getSystemCall("NoSuchCall"));
-    EXPECT_FALSE(GridApi::setSystemCall("NoSuchCall", reinterpret_cast<void*>(&fixedAttributes)));
-}
-
-TEST_F(SystemCallsTest, SetRestoreOneAndRestoreAll) {
-    const std::string share = gridtest::shareRoot();
-    ASSERT_TRUE(GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes)));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GridApi::systemCalls().GetFileAttributesA(share.c_str()));
-
-    ASSERT_TRUE(GridApi::setSystemCall("GetFileAttributesA", nullptr));
-    EXPECT_TRUE(GridApi::systemCalls().GetFileAttributesA(share.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-
-    GridApi::setSystemCall("GetFileAttributesA", reinterpret_cast<void*>(&fixedAttributes));
-    GridApi::restoreSystemCalls();
-    EXPECT_EQ(GridApi::getDefaultSystemCall("GetFileAttributesA"), GridApi::getSystemCall("GetFileAttributesA"));
-}
 
 // Which of `calls` calls of GetFileAttributesA fail under a fault: a string of 'x' (failed) and '.'.
 std::string pattern(const Fault& fault, int calls) {
