@@ -3,9 +3,9 @@
 
     win32-messages.py <module.dll> <output.inc>
 
-Each row is {code, "text"}, for the codes below 65536, in the table's English (US) language, or
-its first one; the text as FormatMessage gives it without inserts, trailing line breaks and blanks
-removed, in UTF-8.
+Each row is {code, "text"}, for the codes below 65536 that have a text, in the table's English (US)
+language, or its first one; the text as FormatMessage gives it without inserts, trailing line
+breaks and blanks removed, in UTF-8.
 """
 import struct
 import sys
@@ -75,7 +75,7 @@ def literal(text):
 def main(module, output):
     with open(module, "rb") as f:
         image = f.read()
-    rows = ["{%du, %s}," % (code, literal(text)) for code, text in message_table(image) if code < 0x10000]
+    rows = ["{%du, %s}," % (code, literal(text)) for code, text in message_table(image) if code < 0x10000 and text]
     if not rows:
         raise ValueError("%s has no message table rows" % module)
     with open(output, "w") as f:

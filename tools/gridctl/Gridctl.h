@@ -54,11 +54,9 @@ bool cancelRequested();
 void resetCancel();
 
 // The Win32 error's symbolic name ("ERROR_NETNAME_DELETED") and its system message (on Windows
-// the system's message table, else the build's table); tableMessage: the build's table alone
-// ("" for a code it lacks).
+// the system's message table, else the build's table).
 std::string errorName(std::uint32_t code);
 std::string errorMessage(std::uint32_t code);
-std::string tableMessage(std::uint32_t code);
 nlohmann::json errorJson(std::uint32_t code);
 
 // The default --log file: gridctl.log in the user's state directory ($XDG_STATE_HOME or

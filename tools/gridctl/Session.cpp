@@ -174,11 +174,6 @@ std::string errorName(std::uint32_t code) {
     return name ? name : "ERROR_" + std::to_string(code);
 }
 
-std::string tableMessage(std::uint32_t code) {
-    const char* text = lookUp(errorTexts, code);
-    return text ? text : "";
-}
-
 std::string errorMessage(std::uint32_t code) {
 #ifdef _WIN32
     char text[512] = {};
@@ -187,8 +182,8 @@ std::string errorMessage(std::uint32_t code) {
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
     if (length > 0) return std::string(text, length);
 #endif
-    const std::string fromTable = tableMessage(code);
-    return fromTable.empty() ? "Win32 error " + std::to_string(code) + " (no text in the message table)." : fromTable;
+    const char* fromTable = lookUp(errorTexts, code);
+    return fromTable ? fromTable : "Win32 error " + std::to_string(code) + " (no text in the message table).";
 }
 
 nlohmann::json errorJson(std::uint32_t code) {
