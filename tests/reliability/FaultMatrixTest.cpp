@@ -31,6 +31,9 @@ namespace {
 
 using GridApi::ErrorStatus;
 using GridApi::RetryWaiter;
+using gridtest::exists;
+using gridtest::readFile;
+using gridtest::writeFile;
 using StravoStorageApi::FileOperationRetryHandler;
 typedef std::unique_ptr<FileOperationRetryHandler> Handler;
 
@@ -79,7 +82,6 @@ const std::vector<Command>& commands();
 
 class FaultMatrixTest : public gridtest::ServicesTest {
   public:
-    using gridtest::ServicesTest::exists;
     using gridtest::TestShare::dir;
     using gridtest::TestShare::path;
     // The test directory holds the file f.txt and the empty directory d.
@@ -130,7 +132,7 @@ class FaultMatrixTest : public gridtest::ServicesTest {
         args.reserve(4);
         file = path("f.txt");
         sub = path("d");
-        writeFile(file, content);
+        ASSERT_TRUE(writeFile(file, content));
         ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     }
     void TearDown() override {
@@ -147,17 +149,17 @@ const std::vector<Command>& commands() {
         {"CreateDirectoryA", "CreateDirectory", "E-0003 Could not Create Directory on UNC", Result::status,
          codes(ERROR_ALREADY_EXISTS),
          [](W w) { return GridApi::CreateDirectoryA(w.arg(w.path("new")), nullptr)(RetryWaiter()); },
-         [](W w, R r) { return r.status == 1 && w.exists(w.path("new")); }},
+         [](W w, R r) { return r.status == 1 && exists(w.path("new")); }},
         {"CreateDirectoryW", "CreateDirectoryW", "E-0003 Could not Create Directory(W) on UNC", Result::status,
          codes(ERROR_ALREADY_EXISTS),
          [](W w) {
              const std::string& narrow = w.arg(w.path("wide"));
              return GridApi::CreateDirectoryW(std::wstring(narrow.begin(), narrow.end()), nullptr)(RetryWaiter());
          },
-         [](W w, R r) { return r.status == 1 && w.exists(w.path("wide")); }},
+         [](W w, R r) { return r.status == 1 && exists(w.path("wide")); }},
         {"DeleteFileA", "DeleteFile", "E-0003 Could not Delete File on UNC", Result::status, codes(),
          [](W w) { return GridApi::DeleteFileA(w.arg(w.file))(RetryWaiter()); },
-         [](W w, R r) { return r.status == 1 && !w.exists(w.file); }},
+         [](W w, R r) { return r.status == 1 && !exists(w.file); }},
         {"FindFirstFileA", "FindFirstFile", "E-0003 Could not begin file search on UNC", Result::handle,
          codes(ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND),
          [](W w) { return GridApi::FindFirstFileA(w.arg(w.file), &w.found)(RetryWaiter()); },
@@ -218,16 +220,16 @@ const std::vector<Command>& commands() {
              const std::string& from = w.arg(w.file);  // the arguments in the order the log shows them
              return GridApi::CopyFileA(from, w.arg(w.path("copy.txt")), true)(RetryWaiter());
          },
-         [](W w, R r) { return r.status == 1 && w.exists(w.path("copy.txt")) && w.exists(w.file); }},
+         [](W w, R r) { return r.status == 1 && exists(w.path("copy.txt")) && exists(w.file); }},
         {"MoveFileA", "MoveFileEx", "E-0003 Could not Move File(Ex) to $2 on UNC", Result::status, codes(),
          [](W w) {
              const std::string& from = w.arg(w.file);
              return GridApi::MoveFileA(from, w.arg(w.path("moved.txt")), 0)(RetryWaiter());
          },
-         [](W w, R r) { return r.status == 1 && w.exists(w.path("moved.txt")) && !w.exists(w.file); }},
+         [](W w, R r) { return r.status == 1 && exists(w.path("moved.txt")) && !exists(w.file); }},
         {"RemoveDirectoryA", "RemoveDirectory", "E-0003 Could not Remove Directory on UNC", Result::status, codes(),
          [](W w) { return GridApi::RemoveDirectoryA(w.arg(w.sub), 0)(RetryWaiter()); },
-         [](W w, R r) { return r.status == 1 && !w.exists(w.sub); }},
+         [](W w, R r) { return r.status == 1 && !exists(w.sub); }},
         {"PathFileExistsA", "PathFileExists", nullptr, Result::status, codes(),
          [](W w) { return GridApi::PathFileExistsA(w.arg(w.file))(RetryWaiter()); },
          [](W, R r) { return r.status == 1; }, &query<GridApi::PathFileExistsRetryHandler>},

@@ -26,11 +26,13 @@
 namespace {
 
 using GridApi::FaultInjector;
+using gridtest::exists;
+using gridtest::writeFile;
 
 class RunTest : public gridtest::ServicesTest {
   protected:
     std::string makeFile(const std::string& name) {
-        writeFile(path(name));
+        EXPECT_TRUE(writeFile(path(name)));
         return path(name);
     }
 };
@@ -92,7 +94,7 @@ class PathCommandsTest : public gridtest::ServicesTest {
     void SetUp() override {
         ServicesTest::SetUp();
         file_ = path("f.txt");
-        writeFile(file_);
+        ASSERT_TRUE(writeFile(file_));
     }
     std::string file_;
 };
@@ -245,7 +247,7 @@ class TreeCommandsTest : public gridtest::ServicesTest {};
 
 TEST_F(TreeCommandsTest, RecursiveAndPlainRemovalOfWhatIsNotThere) {
     const std::string file = path("file.txt");
-    writeFile(file, "f");
+    ASSERT_TRUE(writeFile(file, "f"));
     struct Case {
         const char* name;
         std::string path;

@@ -60,36 +60,14 @@ class HostBase : public Base {
 class HostTest : public HostBase<::testing::Test> {};
 class HostShareTest : public HostBase<TestShare> {};
 
-// The share test with a file-services object as the server holds it, and the file system as the
-// platform shows it, past the library.
+// The share test with a file-services object as the server holds it (the file system past the
+// library: the Win32 helpers of TestShare.h).
 class ServicesTest : public HostShareTest {
   protected:
     void SetUp() override {
         HostShareTest::SetUp();
         services_.reset(createFileServices());
     }
-    static bool exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-    // Makes the file hold `data` and nothing else.
-    static void writeFile(const std::string& file, const std::string& data = "") {
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h) << file;
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) << file;
-        CloseHandle(h);
-    }
-    // The file's whole content, or "<missing>".
-    static std::string readFile(const std::string& file) {
-        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string content;
-        char buffer[64 * 1024];
-        DWORD got = 0;
-        while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got) content.append(buffer, got);
-        CloseHandle(h);
-        return content;
-    }
-
     boost::shared_ptr<StravoStorageApi::FileServicesIf> services_;
 };
 

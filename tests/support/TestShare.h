@@ -40,6 +40,36 @@ inline unsigned long processId() {
 #endif
 }
 
+// The Win32 calls on a test's files, as a client makes them.
+inline HANDLE openFile(const std::string& path, DWORD access = GENERIC_READ | GENERIC_WRITE, DWORD share = 0,
+                       DWORD disposition = OPEN_EXISTING, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// Creates (or replaces) a file holding `data`; whether that succeeded.
+inline bool writeFile(const std::string& path, const std::string& data = "") {
+    HANDLE h = openFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) && written == data.size();
+    return CloseHandle(h) && ok;
+}
+
+// The whole content of a file, or "<error N>".
+inline std::string readFile(const std::string& path) {
+    HANDLE h = openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
+    std::string out;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 // Removes a directory tree through the Win32 calls (read-only entries are made writable first).
 inline void removeTree(const std::string& path) {
     WIN32_FIND_DATAA data;

@@ -24,6 +24,8 @@
 
 namespace {
 
+using gridtest::readFile;
+
 const int threadCount = 16;
 const int rounds = 40;
 const DWORD chunk = 1024;
